@@ -55,6 +55,13 @@ VALUE WithNode(const NumberArg& handle, Fn&& fn) {
     });
 }
 
+// The graph a handle names, nil naming the project's root graph; null when there is none.
+ApiNodeGraph* ResolveGraph(bool root, const NumberArg& handle) {
+    if (!Testing::Started()) return nullptr;
+    if (root) return &ApiProjectManager::rootNodeGraph();
+    return handle.inRange ? GraphByHandle(handle.value) : nullptr;
+}
+
 VALUE HandleList(const std::vector<const ApiItem*>& items, int& state) {
     return Protect(
         [&]() -> VALUE {
@@ -83,9 +90,7 @@ VALUE GraphNodes(VALUE, VALUE graph) {
     const bool root = NIL_P(graph);
     const NumberArg handle = root ? NumberArg{false, 0} : ReadHandle(graph);
     return Guard([&](int& state) -> VALUE {
-        if (!Testing::Started()) return Qnil;
-        const ApiNodeGraph* owner = root ? &ApiProjectManager::rootNodeGraph()
-                                         : (handle.inRange ? GraphByHandle(handle.value) : nullptr);
+        const ApiNodeGraph* owner = ResolveGraph(root, handle);
         if (!owner) return Qnil;
         ApiItemArray items;
         owner->getOwnedItems(items);
@@ -93,6 +98,41 @@ VALUE GraphNodes(VALUE, VALUE graph) {
         for (size_t i = 0; i < items.size(); ++i)
             if (items[i]->isNode()) nodes.push_back(items[i]);
         return HandleList(nodes, state);
+    });
+}
+
+VALUE NodeTypes(VALUE) {
+    return Guard([](int&) -> VALUE {
+        const ApiArray<NodeType> types = ApiInfo::nodeTypes();
+        VALUE out = rb_ary_new_capa(static_cast<long>(types.size()));
+        for (NodeType type : types) rb_ary_push(out, UINT2NUM(type));
+        return out;
+    });
+}
+
+// The user adds a node to a graph (nil: the project's root graph), its pins filled with
+// their default values.
+VALUE CreateNode(VALUE, VALUE type, VALUE graph) {
+    const NumberArg nodeType = ReadId(type, "node type");
+    const bool root = NIL_P(graph);
+    const NumberArg handle = root ? NumberArg{false, 0} : ReadHandle(graph);
+    return Guard([&](int&) -> VALUE {
+        ApiNodeGraph* owner = ResolveGraph(root, handle);
+        if (!owner || !nodeType.inRange) return Qnil;
+        return HandleOf(ApiNode::create(static_cast<NodeType>(nodeType.value), *owner, true));
+    });
+}
+
+// The user deletes an item (a node or a nested graph). Answers whether it is gone; the
+// engine keeps the items it never lets go of.
+VALUE Destroy(VALUE, VALUE h) {
+    const NumberArg handle = ReadHandle(h);
+    return Guard([&](int&) -> VALUE {
+        if (!handle.inRange || !Testing::Started()) return Qfalse;
+        ApiItem* item = Testing::ItemById(handle.value);
+        if (!item || item->isRootGraph()) return Qfalse;
+        item->destroy();
+        return Bool(Testing::ItemById(handle.value) == nullptr);
     });
 }
 
@@ -288,6 +328,9 @@ extern "C" __attribute__((visibility("default"))) void Init_zarnik_probe() {
     };
     const Method methods[] = {
         {"nodes", RUBY_METHOD_FUNC(Nodes), 1},
+        {"node_types", RUBY_METHOD_FUNC(NodeTypes), 0},
+        {"create_node", RUBY_METHOD_FUNC(CreateNode), 2},
+        {"destroy", RUBY_METHOD_FUNC(Destroy), 1},
         {"graph_nodes", RUBY_METHOD_FUNC(GraphNodes), 1},
         {"graph_owner", RUBY_METHOD_FUNC(GraphOwner), 1},
         {"node_type", RUBY_METHOD_FUNC(TypeOfNode), 1},
