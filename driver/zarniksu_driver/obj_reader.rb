@@ -267,10 +267,11 @@ module ZarniksuDriver
       [nx / length, ny / length, nz / length]
     end
 
+    # Objects and groups without faces (a group statement right before an object, say) are
+    # dropped; every other definition is placed once at the top level.
     def finish
-      @model.definitions.values.each do |definition|
-        next if definition.empty?
-
+      @model.definitions.delete_if { |_, definition| definition.empty? }
+      @model.definitions.each_value do |definition|
         @model.add_instance(Instance.new(id: next_free_id, definition_id: definition.id))
       end
       @model.camera = Camera.for_bounds(@model.bounds)

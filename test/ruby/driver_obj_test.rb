@@ -1,0 +1,388 @@
+# frozen_string_literal: true
+
+# The host-side driver without the extension: the OBJ reader, the sample model, and the
+# calls the exporter makes (recorded instead of sent).
+
+require "minitest/autorun"
+require "stringio"
+require "tmpdir"
+require "zarniksu_driver"
+
+module DriverTestSupport
+  D = ZarniksuDriver
+
+  def parse(text, **options)
+    D::ObjReader.new(**options).parse(StringIO.new(text), source: "t.obj")
+  end
+
+  def positions(triangle)
+    triangle.corners.map(&:position)
+  end
+
+  # What the engine makes of a host point: metres aside, (x, y, z) becomes (x, z, -y).
+  def engine_frame(point)
+    x, y, z = point
+    [x, z, -y]
+  end
+
+  # Stands in for the extension's classes and remembers every call.
+  class Recorder
+    attr_reader :calls, :answers
+
+    def initialize(answers = {})
+      @calls = []
+      @answers = answers
+    end
+
+    def respond_to_missing?(_name, _private = false)
+      true
+    end
+
+    def method_missing(name, *args)
+      @calls << [name, *args]
+      answer = @answers.fetch(name, true)
+      answer.respond_to?(:call) ? answer.call(*args) : answer
+    end
+
+    def names
+      @calls.map(&:first)
+    end
+
+    def of(name)
+      @calls.select { |call| call.first == name }.map { |call| call.drop(1) }
+    end
+  end
+
+  def export(model, answers = {}, material: :recorder, exporter: nil)
+    recorder = Recorder.new(answers)
+    api = D::Exporter::Api.new(ext: recorder, stream: recorder, definition: recorder, instance: recorder,
+                               material: material == :recorder ? recorder : material)
+    exporter ||= D::Exporter.new(api: api, progress: false)
+    [exporter.export(model), recorder, exporter]
+  end
+end
+
+class ObjReaderTest < Minitest::Test
+  include DriverTestSupport
+
+  def test_points_come_back_in_the_engine_frame_and_negative_indices_count_back
+    model = parse(<<~OBJ, scale: 2.0)
+      v 1 2 3
+      v 4 5 6
+      v 7 8 9
+      f -3 -2 -1
+      v 0 0 0
+      f -4 -1 -2
+    OBJ
+    first, second = model.root.triangles
+    assert_equal [[2.0, -6.0, 4.0], [8.0, -12.0, 10.0], [14.0, -18.0, 16.0]], positions(first)
+    assert_equal [[1, 2, 3], [4, 5, 6], [7, 8, 9]].map { |p| p.map { |c| c * 2.0 } },
+                 positions(first).map { |p| engine_frame(p) }
+    assert_equal [[2.0, -6.0, 4.0], [0.0, -0.0, 0.0], [14.0, -18.0, 16.0]], positions(second)
+  end
+
+  def test_polygons_are_fanned_and_missing_normals_and_uvs_are_filled_in
+    model = parse(<<~OBJ)
+      v 0 0 0
+      v 2 0 0
+      v 3 1 0
+      v 1 3 0
+      v -1 1 0
+      vt 0.25 0.75
+      vn 0 1 0
+      f 1 2 3 4 5
+      f 1/1/1 2//1 3/1
+    OBJ
+    fan = model.root.triangles.first(3)
+    assert_equal [[0, 1, 2], [0, 2, 3], [0, 3, 4]],
+                 fan.map { |t| positions(t).map { |p| model_index(p) } }
+    # OBJ +Z is the host's -Y; a polygon counter-clockwise in OBJ's XY plane faces +Z.
+    fan.flat_map(&:corners).each do |corner|
+      assert_equal [0.0, -1.0, 0.0], corner.normal
+      assert_equal [0.0, 0.0], corner.uv
+    end
+    given = model.root.triangles.last.corners
+    assert_equal [[0.25, 0.75], [0.0, 0.0], [0.25, 0.75]], given.map(&:uv)
+    assert_equal [[0.0, 0.0, 1.0], [0.0, 0.0, 1.0], [0.0, -1.0, 0.0]], given.map(&:normal)
+  end
+
+  def model_index(point)
+    [[0, 0, 0], [2, 0, 0], [3, 0, 1], [1, 0, 3], [-1, 0, 1]].index(point.map { |c| c.zero? ? 0 : c.to_i })
+  end
+
+  def test_objects_and_groups_become_definitions_placed_once
+    model = parse(<<~OBJ)
+      v 0 0 0
+      v 1 0 0
+      v 0 1 0
+      f 1 2 3
+      o Chair
+      f 1 2 3
+      g Empty
+      g Table top
+      f 1 3 2
+      o Chair
+      f 2 3 1
+    OBJ
+    assert_equal 1, model.root.triangles.size
+    assert_equal ["Chair", "Table top"], model.definitions.values.map(&:name)
+    assert_equal [2, 1], model.definitions.values.map { |d| d.triangles.size }
+    placed = model.top_level_ids.map { |id| model.instances[id] }
+    assert_equal model.definitions.keys, placed.map(&:definition_id)
+    assert(placed.all? { |i| i.transform == D::Transform::IDENTITY && i.material_id == -1 && i.visible })
+    refute_includes model.definitions.keys + model.instances.keys, D::Model::ROOT_ID
+  end
+
+  def test_usemtl_runs_and_the_material_library
+    Dir.mktmpdir do |dir|
+      File.write(File.join(dir, "m.mtl"), <<~MTL)
+        newmtl red
+        Kd 1 0 0.5
+        d 0.25
+        map_Kd -s 2 3 1 tex/red brick.png
+        newmtl grey
+        Kd 0.5
+        Tr 0.75
+      MTL
+      File.write(File.join(dir, "m.obj"), <<~OBJ)
+        mtllib m.mtl
+        v 0 0 0
+        v 1 0 0
+        v 0 1 0
+        f 1 2 3
+        usemtl red
+        f 1 2 3
+        f 1 2 3
+        usemtl grey
+        f 1 2 3
+        usemtl unknown
+        f 1 2 3
+        usemtl red
+        f 1 2 3
+      OBJ
+      model = D::ObjReader.read(File.join(dir, "m.obj"))
+      red, grey, unknown = model.materials.values
+      assert_equal [1, "red", [255, 0, 128], File.join(dir, "tex/red brick.png"), 0.25, [2.0, 3.0]],
+                   [red.id, red.name, red.color, red.texture, red.opacity, red.texture_scale]
+      assert_equal [[128, 128, 128], 0.25, ""], [grey.color, grey.opacity, grey.texture]
+      assert_equal [3, [200, 200, 200], 1.0], [unknown.id, unknown.color, unknown.opacity]
+      assert_equal [[-1, 0, 1], [1, 1, 3], [2, 3, 4], [3, 4, 5], [1, 5, 6]], model.root.material_runs
+    end
+  end
+
+  def test_smoothing_groups_become_surface_ids
+    model = parse(<<~OBJ)
+      v 0 0 0
+      v 1 0 0
+      v 0 1 0
+      v 1 1 0
+      f 1 2 3
+      s 7
+      f 1 2 3 4
+      f 2 4 3
+      s off
+      f 1 2 3 4
+      f 1 2 3
+      s 0
+      f 1 2 3
+      s 7
+      f 1 2 3
+    OBJ
+    surfaces = model.root.triangles.map { |t| t.corners.map(&:surface).uniq }
+    assert(surfaces.all? { |s| s.size == 1 }, "a face keeps one surface on all its corners")
+    surfaces = surfaces.map(&:first)
+    assert_equal [7, 7, 7], surfaces.values_at(1, 2, 3)
+    assert_equal 7, surfaces.last
+    flat = surfaces.values_at(0, 4, 6, 7)
+    assert_equal surfaces[4], surfaces[5], "both triangles of one flat quad share its surface"
+    assert_equal flat.uniq, flat, "every face outside a group is a surface of its own"
+    assert(flat.none? { |s| s == 7 })
+  end
+
+  def test_malformed_lines_are_refused_with_their_line_number
+    {
+      "v 1 2" => /expected 3 to 4 numbers/,
+      "v 1 x 3" => /'x' is not a number/,
+      "v 1 nan 3" => /not a number/,
+      "vt" => /expected 1 to 3 numbers/,
+      "f 1 2" => /at least 3 vertices/,
+      "f 1 2 9" => /vertex 9 does not exist/,
+      "f 0 1 2" => /'0' is not a vertex number/,
+      "f 1 2 -4" => /vertex -4 does not exist/,
+      "f 1/9 2 3" => /texture coordinate 9 does not exist/,
+      "f 1/1/1/1 2 3" => /bad face vertex/,
+      "f 1//x 2 3" => /'x' is not a normal number/,
+      "s maybe" => /smoothing group/,
+      "usemtl" => /material name/,
+      "bogus 1 2" => /unknown statement 'bogus'/
+    }.each do |line, message|
+      error = assert_raises(D::ObjReader::ParseError, line) { parse("v 0 0 0\nv 1 0 0 \\\n\nv 0 1 0\n#{line}\n") }
+      assert_match message, error.message, line
+      assert_match(/\At\.obj:5: /, error.message, line)
+      assert_includes error.message, line
+    end
+  end
+end
+
+class SampleModelTest < Minitest::Test
+  include DriverTestSupport
+
+  def setup
+    @model = D::SampleModel.build
+  end
+
+  def depth(definition)
+    children = definition.entity_ids.map { |id| @model.definitions[@model.instances[id].definition_id] }
+    1 + (children.map { |child| depth(child) }.max || 0)
+  end
+
+  def test_it_carries_what_an_export_has_to_handle
+    assert_operator @model.top_level_ids.map { |id| depth(@model.definitions[@model.instances[id].definition_id]) }.max,
+                    :>=, 3, "components nested in components"
+    assert(@model.instances.values.any? { |i| !i.visible }, "a hidden instance")
+    refute_empty @model.root.triangles, "loose geometry"
+    assert_operator @model.materials.size, :>=, 3
+    assert(@model.definitions.values.any? { |d| d.material_runs.map(&:first).uniq.size >= 2 },
+           "a definition with faces of its own material beside faces painted by the instance")
+
+    # One definition placed under several instance materials, some of them inherited.
+    by_definition = @model.each_placement.group_by { |definition, _, _| definition.name }
+    leg_materials = by_definition["Leg"].map { |_, _, material| material }
+    assert_operator leg_materials.uniq.size, :>=, 3
+    instance_materials = @model.instances.values.select { |i| i.definition_id == D::SampleModel::LEG }
+                               .map(&:material_id)
+    assert_equal [-1], instance_materials.uniq, "legs inherit whatever places them"
+    assert(@model.instances.values.any? { |i| i.material_id == -1 && i.definition_id == D::SampleModel::CHAIR })
+  end
+
+  def test_hidden_instances_place_nothing_and_worlds_compose_child_first
+    hidden = @model.instances.values.find { |i| !i.visible }
+    placed = @model.each_placement.select { |definition, _, _| definition.id == hidden.definition_id }
+    visible = @model.top_level_ids.count { |id| @model.instances[id].visible && @model.instances[id].definition_id == hidden.definition_id }
+    assert_equal visible, placed.size
+
+    # The second dining set is turned 90 degrees and moved 130 inches along X; a leg of its
+    # table stands at (22, 13) in the table, which is at the set's origin.
+    worlds = @model.each_placement.select { |d, _, _| d.name == "Leg" }.map { |_, world, _| D::Transform.apply(world, [0, 0, 0]) }
+    assert(worlds.any? { |p| close?(p, [130.0 - 13.0, 22.0, 0.0]) }, worlds.inspect)
+  end
+
+  def close?(a, b)
+    a.zip(b).all? { |x, y| (x - y).abs < 1e-9 }
+  end
+
+  def test_it_is_the_same_model_every_time
+    _, first = export(@model)
+    _, second = export(D::SampleModel.build)
+    assert_equal first.calls, second.calls
+  end
+
+  def test_a_cyclic_model_still_walks_to_an_end
+    model = D::Model.new
+    a = model.add_definition(D::Definition.new(1, "A"))
+    D::Shapes.new(a).box([0, 0, 0], [1, 1, 1])
+    b = model.add_definition(D::Definition.new(2, "B"))
+    model.add_instance(D::Instance.new(id: 10, definition_id: 2), parent: a)
+    model.add_instance(D::Instance.new(id: 11, definition_id: 1), parent: b)
+    model.add_instance(D::Instance.new(id: 12, definition_id: 1))
+    assert_equal ["A"], model.each_placement.map { |d, _, _| d.name }
+  end
+end
+
+class TransformTest < Minitest::Test
+  D = ZarniksuDriver
+
+  def test_engine_rows_are_metres_and_y_up
+    t = D::Transform
+    assert_equal [1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0], t.engine_rows(t::IDENTITY).map { |v| v + 0.0 }
+    moved = t.engine_rows(t.translation(39.3701, 2 * 39.3701, 3 * 39.3701))
+    assert_equal [1.0, 3.0, -2.0], moved.values_at(3, 7, 11).map { |v| v.round(12) }
+    assert_equal 2.0, t.engine_rows(t.scale(1, 1, 2))[5]
+    # A quarter turn about the host's up axis takes host X to host Y, which is engine -Z.
+    turned = t.engine_rows(t.rotation_z(90)).map { |v| v.round(12) + 0.0 }
+    assert_equal [0.0, -1.0], [turned[0], turned[8]]
+  end
+end
+
+class ExporterTest < Minitest::Test
+  include DriverTestSupport
+
+  def test_calls_follow_the_road_of_a_model_export
+    model = D::SampleModel.build
+    summary, calls = export(model)
+    names = calls.names
+    phases = [:update, :add, :set_geometry_stream, :set_visibility, :flush_model_entities,
+              :define_model_entity, :apply_geometry, :set_scene_params, :set_camera_pos, :set_camera_view]
+    firsts = phases.map { |name| names.index(name) }
+    assert_equal firsts.sort, firsts, "phases in export order"
+    assert_operator names.rindex(:evaluate_stream), :<, names.index(:set_visibility)
+    assert_equal model.top_level_ids, calls.of(:define_model_entity).flatten
+    assert_equal model.materials.size, summary.materials
+    assert_includes calls.of(:update), [[D::SampleModel::GLASS, "Glass", [190, 215, 230], "", 1.0, 1.0, 0.35, 0, -1, "", [], []]]
+    hidden = model.instances.values.reject(&:visible).map(&:id)
+    assert_equal hidden.map { |id| [id, false] }, calls.of(:set_visibility)
+    assert_equal [model.geometry_definitions.size, 0], [summary.meshes, summary.failed_meshes.size]
+  end
+
+  # Between "set_geometry_stream" and "evaluate_stream" of each definition: one vertex,
+  # normal and uvw per corner, every corner numbered from 1, and faces that cover the
+  # triangles exactly, one per material run.
+  def test_each_stream_is_complete
+    model = D::SampleModel.build
+    _, calls = export(model)
+    streams = calls.calls.slice_before { |c| c.first == :set_geometry_stream }.select { |s| s.first.first == :set_geometry_stream }
+    assert_equal model.geometry_definitions.map { |d| [d.id, d.name] }, streams.map { |s| s.first.drop(1) }
+    streams.each do |stream|
+      definition = model.definition(stream.first[1])
+      corners = definition.corner_count
+      tally = stream.map(&:first).tally
+      %i[add_vertex add_normal add_uvw add_vertex_index add_normal_index add_uvw_index].each do |name|
+        assert_equal corners, tally[name], "#{definition.name} #{name}"
+      end
+      numbers = stream.select { |c| c.first == :add_vertex_index }.map(&:last)
+      assert_equal (1..corners).to_a, numbers
+      faces = stream.select { |c| c.first == :add_face }.map { |c| c.drop(1) }
+      assert_equal 0, faces.first[2]
+      assert_equal definition.triangles.size, faces.last[3]
+      faces.each_cons(2) { |a, b| assert_equal a[3], b[2] }
+      assert_equal (1..faces.size).to_a, faces.map(&:first)
+      first_corner = definition.triangles.first.corners.first
+      assert_equal first_corner.position, stream.find { |c| c.first == :add_vertex }.drop(1)
+      assert_equal first_corner.normal + [first_corner.surface], stream.find { |c| c.first == :add_normal }.drop(1)
+      assert_equal :evaluate_stream, stream.select { |c| c.first.to_s.start_with?("add_", "evaluate") }.last.first
+    end
+  end
+
+  def test_without_material_updates_and_on_a_second_export
+    model = D::SampleModel.build
+    summary, recorder, exporter = export(model, material: Object)
+    assert_equal 0, summary.materials
+    refute_includes recorder.names, :update
+
+    # The extension already holds the definitions: "add" answers false and they are updated;
+    # instances exported before are updated with their visibility.
+    recorder.calls.clear
+    recorder.answers[:add] = false
+    exporter.export(model)
+    updates = recorder.of(:update)
+    assert_equal model.definitions.values.map { |d| [d.id, [], d.entity_ids] }, updates.select { |u| u.size == 3 }
+    hidden = model.instances.values.find { |i| !i.visible }
+    assert_includes updates, [hidden.id, hidden.definition_id, hidden.material_id, hidden.transform, nil, false]
+    assert_equal model.instances.size, updates.count { |u| u.size == 6 }
+    refute_includes recorder.names, :set_visibility
+  end
+
+  def test_failed_streams_are_reported_and_progress_lines_rise
+    model = D::SampleModel.build
+    io = StringIO.new
+    recorder = Recorder.new(evaluate_stream: ->(_) { false })
+    api = D::Exporter::Api.new(ext: recorder, stream: recorder, definition: recorder, instance: recorder, material: nil)
+    summary = D::Exporter.new(api: api, progress: true, progress_io: io).export(model)
+    assert_equal model.geometry_definitions.map(&:name).sort, summary.failed_meshes.sort
+    assert_equal 0, summary.meshes
+    percents = io.string.lines.map { |l| l[/\Aexport: (\d+)%\n\z/, 1].to_i }
+    assert_equal percents.sort.uniq, percents
+    assert_equal 100, percents.last
+    assert_operator percents.size, :>=, 5
+  end
+end
