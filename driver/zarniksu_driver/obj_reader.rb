@@ -69,7 +69,7 @@ module ZarniksuDriver
       pending = nil
       first = nil
       io.each_line.with_index(1) do |raw, number|
-        text = raw.chomp
+        text = raw.chomp.scrub
         if text.end_with?("\\")
           first ||= number
           pending = "#{pending}#{text.chop} "
@@ -300,6 +300,7 @@ module ZarniksuDriver
       materials = {}
       current = nil
       io.each_line.with_index(1) do |raw, number|
+        raw = raw.scrub
         text = raw.sub(/#.*/, "").strip
         next if text.empty?
 
