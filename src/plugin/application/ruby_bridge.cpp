@@ -255,7 +255,9 @@ bool ResolveMethodPath(const std::vector<std::string>& pieces, VALUE& receiver, 
     const ID name = rb_intern2(pieces[i].data(), static_cast<long>(pieces[i].size()));
     const bool is_namespace = RB_TYPE_P(current, T_CLASS) || RB_TYPE_P(current, T_MODULE);
     if (!is_namespace || !rb_is_const_id(name) || !rb_const_defined(current, name)) {
-      DebugLog("Ruby constant missing [call_class_method]:", pieces[i]);
+      std::string missing = pieces[0];
+      for (std::size_t j = 1; j <= i; ++j) missing += "::" + pieces[j];
+      DebugLog("Ruby constant missing [call_class_method]:", missing);
       return false;
     }
     current = rb_const_get(current, name);

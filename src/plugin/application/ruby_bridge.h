@@ -7,6 +7,11 @@
 // (NUM2INT, StringValueCStr, ...) at the very start, before any object with a destructor
 // exists in their frame, so that a TypeError raised there passes straight to the caller.
 
+// Ruby's headers otherwise replace snprintf by a macro, which breaks std::snprintf in every
+// file that includes this one.
+#ifndef RUBY_DONT_SUBST
+#define RUBY_DONT_SUBST 1
+#endif
 #include <ruby.h>
 
 #include <cstdint>
