@@ -2,11 +2,9 @@
 // that the bridge reports into.
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -89,21 +87,18 @@ std::vector<std::string> DebugMessagesSince(std::size_t from) {
 
 // ---- Converters ----------------------------------------------------------------------
 
-TEST(RubyConvert, NarrowIntegersFallBackOutsideTheirRange) {
+TEST(RubyConvert, IntegersFallBackOutsideTheirRange) {
   using Ruby::Convert;
   EXPECT_EQ(-7, Convert<int>::from_ruby(Eval("2**31"), -7));
   EXPECT_EQ(INT_MIN, Convert<int>::from_ruby(Eval("-2**31"), -7));
   EXPECT_EQ(77u, Convert<unsigned int>::from_ruby(Eval("-1"), 77u));
-  EXPECT_EQ(4294967295u, Convert<unsigned int>::from_ruby(Eval("2**32 - 1"), 1u));
-  EXPECT_EQ(255, Convert<unsigned char>::from_ruby(Eval("255"), 9));
   EXPECT_EQ(9, Convert<unsigned char>::from_ruby(Eval("256"), 9));
   EXPECT_EQ(-128, Convert<char>::from_ruby(Eval("-128"), 'x'));
   EXPECT_EQ('x', Convert<char>::from_ruby(Eval("128"), 'x'));
-  EXPECT_EQ(-1, Convert<signed char>::from_ruby(Eval("-129"), -1));
-  EXPECT_EQ(-32768, Convert<short>::from_ruby(Eval("-32768"), 1));
   EXPECT_EQ(1, Convert<short>::from_ruby(Eval("32768"), 1));
-  EXPECT_EQ(65535, Convert<unsigned short>::from_ruby(Eval("65535"), 1));
-  EXPECT_EQ(1, Convert<unsigned short>::from_ruby(Eval("65536"), 1));
+  EXPECT_EQ(ULONG_MAX, Convert<unsigned long>::from_ruby(Eval("-1"), 0));  // wraps
+  EXPECT_EQ(ULLONG_MAX, Convert<unsigned long long>::from_ruby(Eval("2**64 - 1"), 0));
+  EXPECT_EQ(0.1f, Convert<float>::from_ruby(Eval("0.1"), 0.0f));
 }
 
 TEST(RubyConvert, FailedConversionsLogAndFallBack) {
@@ -112,59 +107,36 @@ TEST(RubyConvert, FailedConversionsLogAndFallBack) {
   // A failed read through long gives 0, not the caller's fallback.
   EXPECT_EQ(0, Convert<int>::from_ruby(Eval("'12'"), 5));
   EXPECT_EQ(-3L, Convert<long>::from_ruby(Eval("2**64"), -3L));
-  EXPECT_EQ(4.5, Convert<double>::from_ruby(Eval("'x'"), 4.5));
-  EXPECT_EQ(8LL, Convert<long long>::from_ruby(Qnil, 8LL));
+  EXPECT_EQ(4.5, Convert<double>::from_ruby(Qnil, 4.5));
   EXPECT_EQ((std::vector<std::string>{"Ruby exception [protect_call]:  TypeError",
                                       "Ruby exception [protect_call]:  RangeError",
-                                      "Ruby exception [protect_call]:  TypeError",
                                       "Ruby exception [protect_call]:  TypeError"}),
             DebugMessagesSince(before));
 }
 
-TEST(RubyConvert, WideAndFloatingTypesConvertThroughRuby) {
-  using Ruby::Convert;
-  EXPECT_EQ(1LL << 62, Convert<long long>::from_ruby(Eval("2**62"), 0));
-  EXPECT_EQ(ULLONG_MAX, Convert<unsigned long long>::from_ruby(Eval("2**64 - 1"), 0));
-  EXPECT_EQ(ULONG_MAX, Convert<unsigned long>::from_ruby(Eval("-1"), 0));  // wraps
-  EXPECT_EQ(LONG_MIN, Convert<long>::from_ruby(Eval("-2**63"), 0));
-  EXPECT_EQ(3.0, Convert<double>::from_ruby(Eval("3"), 0.0));
-  EXPECT_EQ(0.1f, Convert<float>::from_ruby(Eval("0.1"), 0.0f));
-}
-
 TEST(RubyConvert, BoolJudgesByKind) {
   using Ruby::Convert;
-  const char* truthy[] = {"true", "'false'", "-1", "2**40", "0.5", ":a", "[0]", "{a: nil}"};
-  for (const char* code : truthy) EXPECT_TRUE(Convert<bool>::from_ruby(Eval(code), false)) << code;
-  const char* falsy[] = {"false", "nil", "0", "0.0", "''", "[]", "{}", "2**70"};
-  for (const char* code : falsy) EXPECT_FALSE(Convert<bool>::from_ruby(Eval(code), true)) << code;
-  EXPECT_FALSE(Convert<bool>::from_ruby(Qundef, true));
+  for (const char* code : {"true", "'false'", "-1", "2**40", "0.5", ":a", "[0]", "{a: nil}"})
+    EXPECT_TRUE(Convert<bool>::from_ruby(Eval(code), false)) << code;
+  for (const char* code : {"false", "nil", "0", "0.0", "''", "[]", "{}", "2**70"})
+    EXPECT_FALSE(Convert<bool>::from_ruby(Eval(code), true)) << code;
   EXPECT_TRUE(Convert<bool>::from_ruby(Eval("Object.new"), true));
   EXPECT_FALSE(Convert<bool>::from_ruby(Eval("Object.new"), false));
 }
 
-TEST(RubyConvert, StringsKeepTheirBytes) {
+TEST(RubyConvert, StringsAndHashesKeepTheirBytes) {
   using Ruby::Convert;
   EXPECT_EQ(std::string("a\0b", 3), Convert<std::string>::from_ruby(Eval("\"a\\0b\""), ""));
-  EXPECT_EQ("\xff\xfe", Convert<std::string>::from_ruby(Eval("\"\\xff\\xfe\".b"), ""));
   EXPECT_EQ("name", Convert<std::string>::from_ruby(Eval(":name"), ""));
   EXPECT_EQ("fb", Convert<std::string>::from_ruby(Eval("12"), "fb"));
-  EXPECT_EQ("fb", Convert<std::string>::from_ruby(Qnil, "fb"));
-
   const VALUE text = Convert<std::string>::to_ruby(std::string("\xc3\xa9\0z", 4));
   EXPECT_EQ(Qtrue, rb_funcall(text, rb_intern("=="), 1, Eval("\"\\u00e9\\0z\"")));
-  EXPECT_EQ("UTF-8", Ruby::Convert<std::string>::from_ruby(
-                         rb_funcall(rb_funcall(text, rb_intern("encoding"), 0), rb_intern("name"), 0),
-                         ""));
-}
 
-TEST(RubyConvert, HashesBecomeMapsFirstKeyWins) {
-  using Ruby::Convert;
   const StringMap fallback{{"fallback", "1"}};
-  const StringMap map = Convert<StringMap>::from_ruby(
-      Eval("{ a: '1', 'a' => '2', 'b' => :sym, 3 => 'n', 'c' => nil }"), fallback);
-  EXPECT_EQ((StringMap{{"a", "1"}, {"b", "sym"}, {"", "n"}, {"c", ""}}), map);
+  EXPECT_EQ((StringMap{{"a", "1"}, {"b", "sym"}, {"", "n"}}),
+            Convert<StringMap>::from_ruby(Eval("{ a: '1', 'a' => '2', 'b' => :sym, 3 => 'n' }"),
+                                          fallback));
   EXPECT_EQ(fallback, Convert<StringMap>::from_ruby(Eval("[['a', 'b']]"), fallback));
-  EXPECT_EQ(StringMap{}, Convert<StringMap>::from_ruby(Eval("{}"), fallback));
 }
 
 // ---- Protected calls -----------------------------------------------------------------
@@ -272,22 +244,9 @@ TEST_F(RubyCallClassMethod, FailuresAnswerFalseWithAnEmptyResult) {
 
 // ---- Debug log -----------------------------------------------------------------------
 
-TEST(DebugLog, WritesTaggedLinesFromAnyThread) {
+TEST(DebugLog, JoinsArgumentsAndNeverInterleavesLines) {
   const std::size_t before = DebugLines().size();
-  DebugLog("plain");
-  DebugLog(std::string("two\nlines"));
   DebugLog("Destroying", 42, std::string("item"));
-
-  const std::vector<std::string> lines = DebugLines();
-  ASSERT_EQ(before + 4, lines.size());
-  char process[32];
-  std::snprintf(process, sizeof(process), "P%08llx T%016llx ",
-                static_cast<unsigned long long>(getpid()),
-                static_cast<unsigned long long>(pthread_self()));
-  EXPECT_EQ(0u, lines[before].rfind(process, 0)) << lines[before];
-  EXPECT_EQ((std::vector<std::string>{"plain", "two", "<malformed> lines", "Destroying 42 item"}),
-            DebugMessagesSince(before));
-
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([t] {
@@ -295,10 +254,13 @@ TEST(DebugLog, WritesTaggedLinesFromAnyThread) {
     });
   }
   for (std::thread& thread : threads) thread.join();
-  const std::vector<std::string> written = DebugMessagesSince(before + 4);
-  ASSERT_EQ(400u, written.size());
-  for (const std::string& message : written) {
-    ASSERT_TRUE(std::regex_match(message, std::regex("thread [0-3] line \\d+ x{200}"))) << message;
+
+  const std::vector<std::string> written = DebugMessagesSince(before);
+  ASSERT_EQ(401u, written.size());
+  EXPECT_EQ("Destroying 42 item", written[0]);
+  for (std::size_t i = 1; i < written.size(); ++i) {
+    ASSERT_TRUE(std::regex_match(written[i], std::regex("thread [0-3] line \\d+ x{200}")))
+        << written[i];
   }
 }
 
