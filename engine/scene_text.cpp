@@ -40,8 +40,9 @@ using namespace SceneNumbers;
 constexpr size_t kMaxTextBytes = size_t(512) << 20;
 // Graphs and nodes (pin-owned ones included) nested deeper than this are refused.
 constexpr size_t kMaxDepth = 512;
-// A geometry group makes one pin per input; the count is not bounded by the text's length.
-constexpr int32_t kMaxGroupInputs = 1 << 20;
+// A geometry group makes one pin per input, a count the text's length does not bound; the
+// engine makes at most this many.
+constexpr int32_t kMaxGroupInputs = 1000000;
 
 // Scalar components per element of a numeric attribute kind; 0 for texts and bytes.
 size_t ComponentCount(AttributeType kind) {
@@ -775,6 +776,62 @@ bool SetAttr(ApiItem& item, const AttrValue& v) {
     }
 }
 
+template <typename T>
+bool SameBits(const ApiArray<T>& actual, const void* expected, size_t count) {
+    return actual.size() == count && (count == 0 || std::memcmp(actual.data(), expected, count * sizeof(T)) == 0);
+}
+
+template <typename T>
+bool SameBits(const T& actual, const void* expected) {
+    return std::memcmp(&actual, expected, sizeof(T)) == 0;
+}
+
+// Whether the item holds exactly the value of the text, bit for bit.
+bool AttrMatches(const ApiItem& item, const AttrValue& v) {
+    const AttributeId id = v.id;
+    const size_t n = v.count;
+    const void* ints = DataOf(v.ints);
+    const void* floats = DataOf(v.floats);
+    switch (v.kind) {
+        case AttrKind::Bool: {
+            if (!v.isArray) return item.getBool(id) == (v.ints[0] != 0);
+            ApiArray<bool> flags = item.getBoolArray(id);
+            if (flags.size() != n) return false;
+            for (size_t i = 0; i < n; ++i)
+                if (flags[i] != (v.ints[i] != 0)) return false;
+            return true;
+        }
+        case AttrKind::Int: return v.isArray ? SameBits(item.getIntArray(id), ints, n) : SameBits(item.getInt(id), ints);
+        case AttrKind::Int2:
+            return v.isArray ? SameBits(item.getInt2Array(id), ints, n) : SameBits(item.getInt2(id), ints);
+        case AttrKind::Int3:
+            return v.isArray ? SameBits(item.getInt3Array(id), ints, n) : SameBits(item.getInt3(id), ints);
+        case AttrKind::Int4:
+            return v.isArray ? SameBits(item.getInt4Array(id), ints, n) : SameBits(item.getInt4(id), ints);
+        case AttrKind::Float:
+            return v.isArray ? SameBits(item.getFloatArray(id), floats, n) : SameBits(item.getFloat(id), floats);
+        case AttrKind::Float2:
+            return v.isArray ? SameBits(item.getFloat2Array(id), floats, n) : SameBits(item.getFloat2(id), floats);
+        case AttrKind::Float3:
+            return v.isArray ? SameBits(item.getFloat3Array(id), floats, n) : SameBits(item.getFloat3(id), floats);
+        case AttrKind::Float4:
+            return v.isArray ? SameBits(item.getFloat4Array(id), floats, n) : SameBits(item.getFloat4(id), floats);
+        case AttrKind::Matrix:
+            return v.isArray ? SameBits(item.getMatrixArray(id), floats, n) : SameBits(item.getMatrix(id), floats);
+        case AttrKind::String:
+        case AttrKind::Filename: {
+            if (!v.isArray) return v.strings[0] == item.getString(id);
+            ApiArray<const char*> texts = item.getStringArray(id);
+            if (texts.size() != n) return false;
+            for (size_t i = 0; i < n; ++i)
+                if (!texts[i] || v.strings[i] != texts[i]) return false;
+            return true;
+        }
+        case AttrKind::Byte: return SameBits(item.getByteArray(id), DataOf(v.bytes), n);
+        default: return false;
+    }
+}
+
 class SceneBuilder {
 public:
     explicit SceneBuilder(ApiRootNodeGraph& root) : mRoot(root) {}
@@ -802,6 +859,20 @@ private:
         for (const AttrValue& value : spec.attrs)
             if (!SetAttr(node, value)) return false;
         node.evaluate();
+        // Evaluation derives some attributes from others (a transform's matrix from its
+        // components, or the components from the matrix, whichever was written last).
+        // Values that came out different are written again so that the text's values
+        // stand; a couple of rounds settle every such pair.
+        for (int round = 0; round < 3; ++round) {
+            bool rewritten = false;
+            for (const AttrValue& value : spec.attrs) {
+                if (AttrMatches(node, value)) continue;
+                if (!SetAttr(node, value)) return false;
+                rewritten = true;
+            }
+            if (!rewritten) break;
+            node.evaluate();
+        }
         return true;
     }
 
