@@ -1,0 +1,231 @@
+// The registry of live items, the project, engine start and exit, and the call guard.
+//
+// The state lives on the heap and is never freed: extension modules may still release
+// engine items from their own static destructors at unload, after this library's statics
+// would otherwise be gone.
+#include <cctype>
+#include <map>
+
+#include "core.h"
+#include "scene_text.h"
+#include "session.h"
+
+namespace Zarnik {
+namespace Engine {
+namespace {
+
+struct Registry {
+    std::recursive_mutex mutex;
+    std::unordered_map<const ApiItem*, Item*> byInterface;
+    std::map<uint64_t, Item*> byId;
+    uint64_t nextId = 1;
+    GraphImpl* projectRoot = nullptr;
+    NodeImpl* projectSettings = nullptr;
+    bool started = false;
+    int callDepth = 0;
+    bool exitPending = false;
+    ApiErrorCallback errorCallback = nullptr;
+    void* errorUserData = nullptr;
+};
+
+Registry& State() {
+    static Registry* state = new Registry();
+    return *state;
+}
+
+void CreateProject() {
+    Registry& s = State();
+    if (s.projectRoot) return;
+    GraphImpl* root = CreateGraph(GraphKind::Root, nullptr);
+    root->sceneVersion = kSceneVersion;
+    root->nameText = "Project";
+    s.projectRoot = root;
+    NodeImpl* settings = CreateNode(Types::ProjectSettings, nullptr, nullptr, 0, true);
+    if (settings) {
+        settings->root = root;
+        s.projectSettings = settings;
+    }
+}
+
+void ExitNow() {
+    Registry& s = State();
+    FreeAllItems();
+    DropAllObservations();
+    s.projectRoot = nullptr;
+    s.projectSettings = nullptr;
+    s.started = false;
+    ResetSession();
+}
+
+}  // namespace
+
+std::recursive_mutex& EngineMutex() { return State().mutex; }
+
+CallScope::CallScope() : mLock(State().mutex) { ++State().callDepth; }
+
+CallScope::~CallScope() {
+    Registry& s = State();
+    if (--s.callDepth == 0 && s.exitPending) {
+        s.exitPending = false;
+        try {
+            ExitNow();
+        } catch (...) {
+        }
+    }
+}
+
+void FinishCall() { DeliverQueuedEvents(); }
+
+Item* Resolve(const ApiItem* item) {
+    if (!item) return nullptr;
+    Registry& s = State();
+    auto it = s.byInterface.find(item);
+    return it == s.byInterface.end() ? nullptr : it->second;
+}
+
+NodeImpl* ResolveNode(const ApiItem* item) {
+    Item* found = Resolve(item);
+    return found ? found->asNode() : nullptr;
+}
+
+GraphImpl* ResolveGraph(const ApiItem* item) {
+    Item* found = Resolve(item);
+    return found ? found->asGraph() : nullptr;
+}
+
+NodeImpl* ResolveLiveNode(const ApiItem* item) {
+    NodeImpl* node = ResolveNode(item);
+    return node && !node->dying ? node : nullptr;
+}
+
+GraphImpl* ResolveLiveGraph(const ApiItem* item) {
+    GraphImpl* graph = ResolveGraph(item);
+    return graph && !graph->dying ? graph : nullptr;
+}
+
+Item* ItemWithId(uint64_t id) {
+    Registry& s = State();
+    auto it = s.byId.find(id);
+    return it == s.byId.end() ? nullptr : it->second;
+}
+
+NodeImpl* NodeWithId(uint64_t id) {
+    Item* item = ItemWithId(id);
+    return item ? item->asNode() : nullptr;
+}
+
+void Register(Item* item) {
+    Registry& s = State();
+    item->id = s.nextId++;
+    s.byInterface[item->api()] = item;
+    s.byId[item->id] = item;
+}
+
+void Unregister(Item* item) {
+    Registry& s = State();
+    s.byInterface.erase(item->api());
+    s.byId.erase(item->id);
+}
+
+std::vector<Item*> AllItems() {
+    std::vector<Item*> items;
+    items.reserve(State().byId.size());
+    for (auto& entry : State().byId) items.push_back(entry.second);
+    return items;
+}
+
+GraphImpl* ProjectRoot() {
+    CreateProject();
+    return State().projectRoot;
+}
+
+NodeImpl* ProjectSettingsNode() {
+    CreateProject();
+    return State().projectSettings;
+}
+
+GraphImpl* ExistingProjectRoot() { return State().projectRoot; }
+
+void SetErrorCallback(ApiErrorCallback callback, void* userData) {
+    State().errorCallback = callback;
+    State().errorUserData = userData;
+}
+
+bool EngineStarted() { return State().started; }
+
+void ResetSession() {
+    SetErrorCallback(nullptr, nullptr);
+    ResetRenderState();
+    ResetWindow();
+}
+
+bool IsProtected(const Item* item) {
+    const Registry& s = State();
+    return item && (item == s.projectRoot || item == s.projectSettings);
+}
+
+}  // namespace Engine
+
+using namespace Engine;
+
+bool apiMode_Shared_start(const char* productId, bool allowGui, const char** errorText, ApiErrorCallback callback,
+                          void* userData) {
+    if (errorText) *errorText = nullptr;
+    const char* failure = "engine failure";
+    bool ok = Guarded(false, [&]() {
+        bool valid = productId != nullptr;
+        for (int i = 0; valid && i < 8; ++i) valid = productId[i] >= 'A' && productId[i] <= 'Z';
+        if (!valid || productId[8] != '\0') {
+            failure = "invalid product identifier";
+            return false;
+        }
+        Registry& s = State();
+        if (s.started) {
+            failure = "engine already started";
+            return false;
+        }
+        CreateProject();
+        if (!s.projectRoot || !s.projectSettings) {
+            failure = "engine catalogue incomplete";
+            return false;
+        }
+        s.started = true;
+        SetErrorCallback(callback, userData);
+        return true;
+    });
+    if (!ok && errorText) *errorText = failure;
+    return ok;
+}
+
+void apiMode_Shared_exit(const char** errorText) {
+    if (errorText) *errorText = nullptr;
+    GuardedVoid([]() {
+        Registry& s = State();
+        // Inside an observer callback the caller's frames still hold items: exit when
+        // the outermost call returns.
+        if (s.callDepth > 1) {
+            s.exitPending = true;
+            return;
+        }
+        ExitNow();
+    });
+}
+
+ApiRootNodeGraph& ApiProjectManager::rootNodeGraph() {
+    // The project is made on first use, even before the engine is started, so that the
+    // reference is always valid; a later start keeps it.
+    std::lock_guard<std::recursive_mutex> lock(EngineMutex());
+    return *ProjectRoot();
+}
+
+ApiNode& ApiProjectManager::projectSettings() {
+    std::lock_guard<std::recursive_mutex> lock(EngineMutex());
+    NodeImpl* settings = ProjectSettingsNode();
+    if (settings) return *settings;
+    // Without a catalogue entry for the settings type there is no settings node; hand out
+    // an inert stand-in that is never registered, so every call on it answers failure.
+    static NodeImpl* inert = new NodeImpl();
+    return *inert;
+}
+
+}  // namespace Zarnik
