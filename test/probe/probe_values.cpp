@@ -137,9 +137,12 @@ VALUE AttributeValue(const ApiItem& item, AttributeId id) {
     case AttrKind::String:
     case AttrKind::Filename:
         return ScalarOrArray(item, id, isArray, &ApiItem::getString, &ApiItem::getStringArray);
-    case AttrKind::Byte:
-        // A single byte is kept as an int by the engine; only byte arrays have a reader.
-        return isArray ? ToRuby(item.getByteArray(id)) : ToRuby(item.getInt(id));
+    case AttrKind::Byte: {
+        // Bytes have an array reader only; a single byte is the one element it holds.
+        const ApiArray<uint8_t> bytes = item.getByteArray(id);
+        if (isArray) return ToRuby(bytes);
+        return bytes.empty() ? Qnil : ToRuby(bytes[0]);
+    }
     case AttrKind::Matrix: return ScalarOrArray(item, id, isArray, &ApiItem::getMatrix, &ApiItem::getMatrixArray);
     default: return Qnil;
     }
