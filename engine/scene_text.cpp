@@ -85,7 +85,7 @@ public:
         pugi::xml_node scene = mDoc.append_child("scene");
         scene.append_attribute("version") = kSceneVersion;
         scene.append_attribute("name") = Text(graph.name());
-        writeItems(graph, scene);
+        writeItems(graph, scene, 1);
         resolveConnections();
         std::string out;
         StringWriter writer(out);
@@ -101,16 +101,19 @@ private:
 
     static const char* Text(const char* s) { return s ? s : ""; }
 
-    void writeItems(const ApiNodeGraph& graph, pugi::xml_node parent) {
+    // Items nested deeper than a text may hold are left out (with the connections to them),
+    // so that the text stays importable and writing it cannot exhaust the stack.
+    void writeItems(const ApiNodeGraph& graph, pugi::xml_node parent, size_t depth) {
+        if (depth > kMaxDepth) return;
         ApiItemArray items;
         graph.getOwnedItems(items);
         for (size_t i = 0; i < items.size(); ++i) {
             const ApiItem* item = items[i];
             if (!item) continue;
             if (item->isGraph())
-                writeGraph(*item->toGraph(), parent);
+                writeGraph(*item->toGraph(), parent, depth);
             else if (item->isNode())
-                writeNode(*item->toNode(), parent);
+                writeNode(*item->toNode(), parent, depth);
         }
     }
 
@@ -132,15 +135,15 @@ private:
         el.append_attribute("flags") = item.uiOperationFlags();
     }
 
-    void writeGraph(const ApiNodeGraph& graph, pugi::xml_node parent) {
+    void writeGraph(const ApiNodeGraph& graph, pugi::xml_node parent, size_t depth) {
         pugi::xml_node el = parent.append_child("graph");
         writeHeader(graph, el);
         el.append_attribute("kind") = graph.type();
         writePlacement(graph, el);
-        writeItems(graph, el);
+        writeItems(graph, el, depth + 1);
     }
 
-    void writeNode(const ApiNode& node, pugi::xml_node parent) {
+    void writeNode(const ApiNode& node, pugi::xml_node parent, size_t depth) {
         pugi::xml_node el = parent.append_child("node");
         writeHeader(node, el);
         el.append_attribute("type") = node.type();
@@ -151,10 +154,10 @@ private:
             if (!input) continue;
             if (input->pinOwned()) {
                 // Only the pin that owns a node can hold it.
-                if (input->pinOwnerNode() != &node || input->pinOwnerIx() != i) continue;
+                if (input->pinOwnerNode() != &node || input->pinOwnerIx() != i || depth == kMaxDepth) continue;
                 pugi::xml_node pin = el.append_child("pin");
                 pin.append_attribute("index") = i;
-                writeNode(*input, pin);
+                writeNode(*input, pin, depth + 1);
             } else {
                 pugi::xml_node pin = el.append_child("pin");
                 pin.append_attribute("index") = i;

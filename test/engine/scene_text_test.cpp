@@ -431,7 +431,7 @@ TEST_F(SceneTextTest, MalformedAndHostileTextsAreRefusedAndLeaveTheGraphAlone) {
     EXPECT_FALSE(ImportSceneText(*graph, nullptr, 10, nullptr));
 }
 
-TEST_F(SceneTextTest, NestingWithinTheLimitIsAccepted) {
+TEST_F(SceneTextTest, NestingIsBoundedOnBothSides) {
     std::string chain;
     for (int i = 1; i <= 100; ++i) chain += "<node id=\"" + std::to_string(i) + "\" type=\"51\"><pin index=\"1\">";
     chain += "<node id=\"9999\" type=\"31\"/>";
@@ -440,6 +440,16 @@ TEST_F(SceneTextTest, NestingWithinTheLimitIsAccepted) {
     const std::string text = ExportSceneText(*graph);
     ASSERT_TRUE(Import(*other, text));
     EXPECT_EQ(ExportSceneText(*other), text);
+
+    // A chain deeper than a text may hold is cut where the limit lies; what is written
+    // still imports.
+    ApiNode* top = node(51, "top", other);
+    ApiNode* link = top;
+    for (int i = 0; i < 2000 && link; ++i) link = link->createInternal(240, 51, false, false);
+    ASSERT_NE(link, nullptr);
+    const std::string cut = ExportSceneText(*other);
+    ASSERT_TRUE(Import(*graph, cut));
+    EXPECT_EQ(ExportSceneText(*graph), cut);
 }
 
 TEST_F(SceneTextTest, PackagedScenesRoundTripAndCorruptPackagesAreRefused) {
