@@ -49,8 +49,8 @@ void CreateProject() {
 
 void ExitNow() {
     Registry& s = State();
-    FreeAllItems();
     DropAllObservations();
+    FreeAllItems();
     s.projectRoot = nullptr;
     s.projectSettings = nullptr;
     s.started = false;
@@ -211,21 +211,20 @@ void apiMode_Shared_exit(const char** errorText) {
     });
 }
 
+// The project is made on first use, even before the engine is started, so that the
+// references are always valid; a later start keeps it. Should it not be made (no memory,
+// no settings type in the catalogue), an inert stand-in that was never registered is
+// handed out instead: every call on it answers the failure value.
 ApiRootNodeGraph& ApiProjectManager::rootNodeGraph() {
-    // The project is made on first use, even before the engine is started, so that the
-    // reference is always valid; a later start keeps it.
-    std::lock_guard<std::recursive_mutex> lock(EngineMutex());
-    return *ProjectRoot();
+    static GraphImpl* inert = new GraphImpl();
+    GraphImpl* root = Guarded(static_cast<GraphImpl*>(nullptr), []() { return ProjectRoot(); });
+    return root ? *root : *inert;
 }
 
 ApiNode& ApiProjectManager::projectSettings() {
-    std::lock_guard<std::recursive_mutex> lock(EngineMutex());
-    NodeImpl* settings = ProjectSettingsNode();
-    if (settings) return *settings;
-    // Without a catalogue entry for the settings type there is no settings node; hand out
-    // an inert stand-in that is never registered, so every call on it answers failure.
     static NodeImpl* inert = new NodeImpl();
-    return *inert;
+    NodeImpl* settings = Guarded(static_cast<NodeImpl*>(nullptr), []() { return ProjectSettingsNode(); });
+    return settings ? *settings : *inert;
 }
 
 }  // namespace Zarnik
