@@ -80,8 +80,9 @@ std::string texture_path_;
 float_3 sky_color_ = kInitialSkyColor;
 float_3 sunset_color_ = kInitialSunsetColor;
 
-// Writes made by this setter are settings the plug-in itself just sent; they are not
-// reported back to it (each would go out half-applied, one pin at a time).
+// While this is above zero, daylight changes are not reported: writes made by this setter
+// are settings the plug-in itself just sent (each would go out half-applied, one pin at a
+// time), and changes made while a report is being handled must not start another.
 int applying_ = 0;
 struct Applying {
   Applying() { ++applying_; }
@@ -146,6 +147,7 @@ void OnEnvironmentChange(const ApiChangeManager::ChangeEvent&, void* user_data) 
     table["gmt_offset"] = std::to_string(sun->getPinInt(kGmtOffset));
   }
 
+  Applying answering;
   std::map<std::string, std::string> answer;
   Ruby::call_class_method("ZarnikPlugin::Settings.update_environment", answer, table);
 }
