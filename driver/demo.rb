@@ -56,6 +56,9 @@ begin
 rescue SystemCallError => e
   warn "cannot write the scene text: #{e.message}"
   status = 1
+rescue LoadError => e
+  warn "cannot export: #{e.message}"
+  status = 1
 ensure
   ZarnikExt.shutdown
 end

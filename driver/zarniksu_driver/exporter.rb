@@ -13,7 +13,8 @@ module ZarniksuDriver
       def self.from_extension
         missing = %w[ZarnikExt ExtStream ExtDefinition ExtInstance].reject { |name| Object.const_defined?(name) }
         unless missing.empty?
-          raise LoadError, "the extension is not loaded (#{missing.join(", ")} undefined); require \"zarniksu18\" first"
+          raise LoadError, "the extension's classes #{missing.join(", ")} are not defined; " \
+                           "require \"zarniksu18\" (built with its geometry classes) first"
         end
 
         material = Object.const_defined?("ExtMaterial") ? Object.const_get("ExtMaterial") : nil
