@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <algorithm>
 #include <string>
 
 #include "zarnik.h"
@@ -90,31 +90,27 @@ TEST_F(NodeJsonTest, AttributeObjectsCarryValuesBothWays) {
   const Json::Value written = NodeUtils::GetAttribute(value, 0);
   EXPECT_EQ(6, written["type"].asInt());
   EXPECT_EQ("value", written["name"].asString());
-  ASSERT_TRUE(written["value"].isDouble());
   EXPECT_DOUBLE_EQ(0.5, written["value"].asDouble());
-
   NodeUtils::SetAttribute(Attribute(6, "value", 0.25), value);
   EXPECT_FLOAT_EQ(0.25f, value->getFloat(kValue));
 
-  // Incomplete objects leave the value alone.
+  // Incomplete objects, and a kind given as text, leave the value alone.
   Json::Value no_name = Attribute(6, "value", 0.75);
   no_name.removeMember("name");
-  NodeUtils::SetAttribute(no_name, value);
-  NodeUtils::SetAttribute(Attribute(0, "value", 0.75), value);
-  NodeUtils::SetAttribute(Attribute(6, "", 0.75), value);
-  NodeUtils::SetAttribute(Attribute(6, "no_such_attribute", 0.75), value);
+  for (const Json::Value& incomplete : {no_name, Attribute(0, "value", 0.75), Attribute(6, "", 0.75),
+                                        Attribute(6, "no_such_attribute", 0.75),
+                                        With(Attribute(6, "value", 0.75), "type", "6")}) {
+    NodeUtils::SetAttribute(incomplete, value);
+  }
   EXPECT_FLOAT_EQ(0.25f, value->getFloat(kValue));
-}
 
-TEST_F(NodeJsonTest, FileNameAttributeNeedsTextAndAsksForReload) {
+  // A file name must not be empty, and a new one asks for the file to be read again.
   ApiNode* image = Create(kImage);
   image->set(kFilename, "old.png", true);
   image->set(kReload, true, true);
-
   NodeUtils::SetAttribute(Attribute(11, "filename", ""), image);
   EXPECT_STREQ("old.png", image->getString(kFilename));
   EXPECT_TRUE(image->getBool(kReload));
-
   NodeUtils::SetAttribute(Attribute(11, "filename", "new.png"), image);
   EXPECT_STREQ("new.png", image->getString(kFilename));
   EXPECT_FALSE(image->getBool(kReload));
@@ -123,18 +119,14 @@ TEST_F(NodeJsonTest, FileNameAttributeNeedsTextAndAsksForReload) {
 TEST_F(NodeJsonTest, AttributeValuesOfTheWrongKindFallBack) {
   ApiNode* value = Create(kFloatTexture);
   value->set(kValue, 0.5f, true);
-  // A kind given as text names no kind at all.
-  NodeUtils::SetAttribute(With(Attribute(6, "value", 0.75), "type", "6"), value);
-  EXPECT_FLOAT_EQ(0.5f, value->getFloat(kValue));
   // A value that is not a number counts as missing.
   EXPECT_NO_THROW(NodeUtils::SetAttribute(Attribute(6, "value", "bright"), value));
   EXPECT_FLOAT_EQ(0.0f, value->getFloat(kValue));
 
   Json::Value array_name = Attribute(6, "value", 1.0);
   array_name["name"] = Json::Value(Json::arrayValue);
-  Json::Value vector_as_number = Attribute(8, "value", 3);
   for (const Json::Value& odd : {Json::Value(Json::arrayValue), Json::Value("text"), Json::Value(7), array_name,
-                                  vector_as_number}) {
+                                  Attribute(8, "value", 3), Attribute(2, "value", Json::Value(Json::arrayValue))}) {
     EXPECT_NO_THROW(NodeUtils::SetAttribute(odd, value));
   }
   EXPECT_NO_THROW(NodeUtils::SetAttribute(Attribute(6, "value", 1.0), nullptr));
@@ -145,7 +137,6 @@ TEST_F(NodeJsonTest, PinInfoDescribesEachKind) {
   uint32_t gamma = 0;
   ASSERT_TRUE(imager->findPin(57, gamma));
   Json::Value info = GetPinInfo(imager, gamma, true);
-  EXPECT_EQ("gamma", info["name"].asString());
   EXPECT_EQ("float", info["type"].asString());
   EXPECT_EQ(1, info["dim"].asInt());
   for (const char* range : {"min", "max", "sld_min", "sld_max"}) {
@@ -162,11 +153,8 @@ TEST_F(NodeJsonTest, PinInfoDescribesEachKind) {
   info = GetPinInfo(material, diffuse, true);
   EXPECT_EQ((std::vector<std::string>{"label", "name", "node_ids", "type"}), info.getMemberNames());
   EXPECT_EQ("texture", info["type"].asString());
-  ASSERT_TRUE(info["node_ids"].isArray());
-  std::set<int> ids;
-  for (const Json::Value& id : info["node_ids"]) ids.insert(id.asInt());
-  EXPECT_TRUE(ids.count(kImage));
-  EXPECT_FALSE(ids.count(kDiffuse));
+  const Json::Value& ids = info["node_ids"];
+  EXPECT_NE(ids.end(), std::find(ids.begin(), ids.end(), Json::Value(static_cast<int>(kImage))));
 
   ApiNode* kernel = Create(kKernelDirectLight);
   uint32_t gi_mode = 0;

@@ -22,7 +22,6 @@ class EnvironmentWatchTest < Minitest::Test
   ENVIRONMENT_PIN = 43
   SUN_DIRECTION_PIN = 231
   LATITUDE_PIN = 91
-  NORTH_OFFSET_PIN = 120
   DAYLIGHT = 14
 
   KEYS = (%w[ground_color sky_color sunset_color].product(%w[r g b]) + [%w[sun_dir x], %w[sun_dir y], %w[sun_dir z]])
@@ -58,12 +57,6 @@ class EnvironmentWatchTest < Minitest::Test
     assert_equal "12.500000", values["latitude"]
     %w[month day gmt_offset].each { |key| assert_match(/\A-?\d+\z/, values[key], key) }
     (KEYS - %w[month day gmt_offset]).each { |key| assert_match(/\A-?\d+\.\d{6}\z/, values[key], key) }
-  end
-
-  def test_north_offset_is_watched_too
-    assert_equal true, ZarnikProbe.set_pin_value(daylight, NORTH_OFFSET_PIN, 0.25)
-    refute_empty updates
-    assert_equal "0.250000", updates.last["northoffset"]
   end
 
   def test_settings_from_the_plugin_are_not_sent_back
