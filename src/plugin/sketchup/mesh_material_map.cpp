@@ -1,0 +1,96 @@
+#include "sketchup/mesh_material_map.h"
+
+#include "sketchup/definition.h"
+#include "sketchup/su_material.h"
+#include "zarnik/node_utils.h"
+
+namespace Zarnik {
+
+namespace {
+
+constexpr NodeType kMaterialOverrideType = 2;
+constexpr NodeType kPlacementType = 5;
+constexpr PinId kGeometryPin = 59;
+constexpr AttributeId kTransformsAttr = 170;
+constexpr AttributeId kInstanceIdsAttr = 279;
+constexpr AttributeId kObjectIdAttr = 280;
+
+ApiNode* CreateInRoot(NodeType type) { return ApiNode::create(type, ApiProjectManager::rootNodeGraph(), true); }
+
+}  // namespace
+
+MeshMaterialMap::MeshMaterialMap(Definition& definition) {
+  std::shared_ptr<Entity> owner = definition.weak_from_this().lock();
+  if (owner) definition_ = std::static_pointer_cast<Definition>(owner);
+}
+
+MeshMaterialMap::~MeshMaterialMap() {
+  NodeUtils::SafeDestroy(placement_);
+  NodeUtils::SafeDestroy(override_);
+}
+
+Matrix<float> MeshMaterialMap::ToEngineMatrix(const Float4x4& m) {
+  // The transpose (column vectors) seen through the axis change (x, y, z) -> (x, z, -y),
+  // translation in the last column.
+  Matrix<float> r;
+  r.m[0][0] = m[0];
+  r.m[0][1] = m[8];
+  r.m[0][2] = -m[4];
+  r.m[0][3] = m[12];
+  r.m[1][0] = m[2];
+  r.m[1][1] = m[10];
+  r.m[1][2] = -m[6];
+  r.m[1][3] = m[14];
+  r.m[2][0] = -m[1];
+  r.m[2][1] = -m[9];
+  r.m[2][2] = m[5];
+  r.m[2][3] = -m[13];
+  return r;
+}
+
+void MeshMaterialMap::AddMatrix(const Float4x4& m) {
+  matrices_.push_back(ToEngineMatrix(m));
+  ++count_;
+}
+
+void MeshMaterialMap::ClearMatrices() {
+  matrices_.clear();
+  count_ = 0;
+}
+
+void MeshMaterialMap::Evaluate() {
+  if (!placement_) placement_ = CreateInRoot(kPlacementType);
+  if (!override_) override_ = CreateInRoot(kMaterialOverrideType);
+}
+
+void MeshMaterialMap::MapMaterial() {
+  std::shared_ptr<Definition> definition = definition_.lock();
+  if (!definition || !override_) return;
+  override_->connectTo(kGeometryPin, definition->GetMesh(), true, false);
+  override_->evaluate();
+  for (const auto& slot : definition->material_slots()) {
+    const std::shared_ptr<SuMaterial>& host = slot.first;
+    ApiNode* node = host && host->node() ? host->node() : material_;
+    override_->connectToIx(static_cast<std::uint32_t>(slot.second) + 1, node, true, false);
+  }
+}
+
+ApiNode* MeshMaterialMap::GetGeometry() {
+  Evaluate();
+  if (!placement_) return nullptr;
+  MapMaterial();
+  ApiNode* source = override_;
+  placement_->connectTo(kGeometryPin, source, true, false);
+  placement_->set(kTransformsAttr, matrices_.data(), matrices_.size(), true);
+  if (source) {
+    const std::int32_t base = source->getInt(kObjectIdAttr);
+    std::vector<std::int32_t> ids(matrices_.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      ids[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(i) + 1u);
+    }
+    placement_->set(kInstanceIdsAttr, ids.data(), ids.size(), true);
+  }
+  return placement_;
+}
+
+}  // namespace Zarnik

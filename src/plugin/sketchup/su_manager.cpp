@@ -1,0 +1,240 @@
+#include "sketchup/su_manager.h"
+
+#include <glog/logging.h>
+
+#include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+
+#include "sketchup/geometry_stream.h"
+#include "sketchup/su_ruby_ext.h"
+#include "zarnik/zarnik_manager.h"
+
+namespace Zarnik {
+namespace SketchupManager {
+
+namespace {
+
+struct Registry {
+  EntityTable entities;            // every definition and instance, the root included
+  DefinitionTable definitions;     // definitions the Ruby side added; never the root
+  MaterialTable materials;
+  std::shared_ptr<Definition> root_def;
+  std::vector<std::shared_ptr<Instance>> edit_mode_instances;  // may list one twice
+  Float4x4 edit_transform;         // metres
+};
+
+// Made on first use and never destroyed by the runtime: the records own engine nodes,
+// which must go while the engine still runs (Cleanup), not during static destruction.
+Registry& State() {
+  static Registry* registry = new Registry;
+  return *registry;
+}
+
+template <class Table>
+typename Table::mapped_type Lookup(const Table& table, std::int32_t id) {
+  const auto found = table.find(id);
+  return found == table.end() ? nullptr : found->second;
+}
+
+// Takes the first occurrence of every listed instance out of the edit list, in one pass.
+void LeaveEditList(const std::vector<const Instance*>& leaving) {
+  if (leaving.empty()) return;
+  std::vector<std::shared_ptr<Instance>>& list = State().edit_mode_instances;
+  std::unordered_map<const Instance*, int> pending;
+  for (const Instance* instance : leaving) ++pending[instance];
+  std::vector<std::shared_ptr<Instance>> kept;
+  kept.reserve(list.size());
+  for (std::shared_ptr<Instance>& listed : list) {
+    const auto found = pending.find(listed.get());
+    if (found != pending.end() && found->second > 0) {
+      --found->second;
+      continue;
+    }
+    kept.push_back(std::move(listed));
+  }
+  list.swap(kept);
+}
+
+}  // namespace
+
+// ---- Life cycle ----------------------------------------------------------------------------
+
+bool Init() {
+  LOG(INFO) << "Creating SketchupManager...";
+  InitRegistry();
+  DefineStreamClass();
+  DefineUtilsClass();
+  DefineGeometryMethods();
+  LOG(INFO) << "SketchupManager Created";
+  return true;
+}
+
+void InitRegistry() {
+  Registry& r = State();
+  r.root_def = std::make_shared<Definition>(kRootId);
+  r.entities[kRootId] = r.root_def;
+  SetActiveEntityId(kRootId);
+}
+
+void Cleanup() {
+  Registry& r = State();
+  r.edit_mode_instances.clear();
+  r.materials.clear();
+  r.definitions.clear();
+  r.entities.clear();
+  r.root_def.reset();
+  LOG(INFO) << "SketchupManager Destroyed";
+}
+
+void FlushGeometryLocal() {
+  Registry& r = State();
+  ClearGeometryStream();
+  for (const std::shared_ptr<Instance>& instance : r.edit_mode_instances) {
+    if (!instance) continue;
+    instance->edit_mode = false;
+    instance->edit_transform = Float4x4();
+  }
+  SetActiveEntityId(kNoId);
+  if (r.root_def) r.root_def->ClearGeometry();
+  r.entities.clear();
+  r.materials.clear();
+  r.edit_mode_instances.clear();
+  r.definitions.clear();
+  r.edit_transform = Float4x4();
+  ZarnikManager::FlushGeometryGroup();
+}
+
+// ---- Lookups -----------------------------------------------------------------------------------
+
+bool IsEntityValid(std::int32_t id) { return Lookup(State().entities, id) != nullptr; }
+bool IsMaterialValid(std::int32_t id) { return Lookup(State().materials, id) != nullptr; }
+
+std::shared_ptr<Entity> GetEntity(std::int32_t id) { return Lookup(State().entities, id); }
+
+std::shared_ptr<Definition> GetDefinition(std::int32_t id) {
+  std::shared_ptr<Entity> entity = GetEntity(id);
+  return entity && entity->IsDefinition() ? std::static_pointer_cast<Definition>(entity) : nullptr;
+}
+
+std::shared_ptr<Instance> GetInstance(std::int32_t id) {
+  std::shared_ptr<Entity> entity = GetEntity(id);
+  return entity && entity->IsInstance() ? std::static_pointer_cast<Instance>(entity) : nullptr;
+}
+
+std::shared_ptr<SuMaterial> GetMaterial(std::int32_t id) { return Lookup(State().materials, id); }
+
+void SetEntity(std::int32_t id, std::shared_ptr<Entity> entity) { State().entities[id] = std::move(entity); }
+void SetDefinition(std::int32_t id, std::shared_ptr<Definition> definition) {
+  State().definitions[id] = std::move(definition);
+}
+void SetMaterial(std::int32_t id, std::shared_ptr<SuMaterial> material) { State().materials[id] = std::move(material); }
+void EraseEntity(std::int32_t id) { State().entities.erase(id); }
+void FlushEntities() { State().entities.clear(); }
+void FlushMaterials() { State().materials.clear(); }
+
+std::shared_ptr<Definition> GetRoot() { return State().root_def; }
+
+std::shared_ptr<Definition> EnsureRoot() {
+  Registry& r = State();
+  if (!r.root_def) r.root_def = std::make_shared<Definition>(kRootId);
+  std::shared_ptr<Entity>& slot = r.entities[kRootId];
+  if (slot != r.root_def) slot = r.root_def;
+  return r.root_def;
+}
+
+const EntityTable& Entities() { return State().entities; }
+const DefinitionTable& Definitions() { return State().definitions; }
+
+// ---- Model entities and deletion -----------------------------------------------------------
+
+void DefineModelEntity(std::int32_t id) {
+  if (State().root_def) State().root_def->entity_ids.push_back(id);
+}
+
+void FlushModelEntities() {
+  if (State().root_def) State().root_def->entity_ids.clear();
+}
+
+bool DeleteEntity(std::int32_t id) {
+  std::shared_ptr<Entity> entity = GetEntity(id);
+  if (!entity || (!entity->IsDefinition() && !entity->IsInstance())) return false;
+  DiscardEntity(entity);
+  EraseEntity(id);
+  std::shared_ptr<Definition>& root = State().root_def;
+  if (id != kRootId && root) {
+    std::vector<std::int32_t>& top_level = root->entity_ids;
+    const auto found = std::find(top_level.begin(), top_level.end(), id);
+    if (found != top_level.end()) top_level.erase(found);
+  }
+  return true;
+}
+
+// ---- Edit mode -------------------------------------------------------------------------------
+
+Float4x4 GetEditTransform() { return State().edit_transform; }
+void SetEditTransform(const Float4x4& transform) { State().edit_transform = transform; }
+
+void AddEditInstance(std::shared_ptr<Instance> instance) {
+  State().edit_mode_instances.push_back(std::move(instance));
+}
+
+const std::vector<std::shared_ptr<Instance>>& EditModeInstances() { return State().edit_mode_instances; }
+
+void ClearEditList() {
+  std::vector<std::shared_ptr<Instance>>& list = State().edit_mode_instances;
+  for (const std::shared_ptr<Instance>& instance : list) {
+    if (instance) instance->edit_mode = false;
+  }
+  list.clear();
+}
+
+void DiscardEntity(const std::shared_ptr<Entity>& entity) {
+  if (!entity || !entity->IsInstance()) return;
+  LeaveEditList({static_cast<const Instance*>(entity.get())});
+}
+
+std::size_t CollectGarbage() {
+  Registry& r = State();
+  std::unordered_set<std::int32_t> listed;
+  for (const auto& entry : r.definitions) {
+    if (entry.second) listed.insert(entry.second->entity_ids.begin(), entry.second->entity_ids.end());
+  }
+  EntityTable kept;
+  std::vector<const Instance*> dropped;
+  for (const auto& entry : r.entities) {
+    const Entity* entity = entry.second.get();
+    const bool keep = !entity || !entity->IsInstance() ||
+                      static_cast<const Instance*>(entity)->evaluation_count >= 1 || listed.count(entry.first) != 0;
+    if (keep) {
+      kept.emplace_hint(kept.end(), entry.first, entry.second);
+    } else {
+      dropped.push_back(static_cast<const Instance*>(entity));
+    }
+  }
+  LeaveEditList(dropped);
+  r.entities.swap(kept);  // the dropped instances go with `kept`, the old table
+  return dropped.size();
+}
+
+// ---- Host-material nodes -------------------------------------------------------------------
+
+void DiscardZarnikMaterial(ApiNode* node) {
+  MaterialTable& materials = State().materials;
+  std::vector<std::int32_t> orphans;
+  for (const auto& entry : materials) {
+    if (entry.second) entry.second->DiscardZarnikNode(node);
+    if (!entry.second || !entry.second->node()) orphans.push_back(entry.first);
+  }
+  for (std::int32_t id : orphans) materials.erase(id);
+}
+
+void ReplaceZarnikMaterial(ApiNode* old_node, ApiNode* new_node) {
+  for (const auto& entry : State().materials) {
+    if (entry.second) entry.second->ReplaceZarnikNode(old_node, new_node);
+  }
+}
+
+}  // namespace SketchupManager
+}  // namespace Zarnik

@@ -1,0 +1,113 @@
+#pragma once
+
+// The entity registry: every definition, instance and host material by id, the model's
+// root definition, and the edit-mode state. Its apply cycle walks the entity tree from the
+// root, multiplies transforms down the hierarchy, hands every world transform to the
+// definition it places (which groups them per instance material), wires the result into
+// the render manager's geometry group and drops the instances that were not reached.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "sketchup/definition.h"
+#include "sketchup/entity.h"
+#include "sketchup/instance.h"
+#include "sketchup/su_material.h"
+#include "utils/matrix.h"
+#include "zarnik.h"
+
+namespace Zarnik {
+namespace SketchupManager {
+
+using EntityTable = std::map<std::int32_t, std::shared_ptr<Entity>>;
+using DefinitionTable = std::map<std::int32_t, std::shared_ptr<Definition>>;
+using MaterialTable = std::map<std::int32_t, std::shared_ptr<SuMaterial>>;
+
+// ---- Life cycle --------------------------------------------------------------------------
+
+// Makes the root definition and registers ExtStream, ExtUtils and the geometry methods of
+// ZarnikExt. Always true.
+bool Init();
+// Releases every entity and host material and the root definition.
+void Cleanup();
+// The registry part of Init, without Ruby: a fresh root definition under -2.
+void InitRegistry();
+
+// The scene reset: empties the stream, every table and the edit state, and makes the
+// render manager forget its geometry group. The root definition loses its geometry and its
+// place in the entity table but stays the root.
+void FlushGeometryLocal();
+
+// ---- Lookups ---------------------------------------------------------------------------------
+
+bool IsEntityValid(std::int32_t id);
+bool IsMaterialValid(std::int32_t id);
+// Empty pointers for unknown ids and for an entity of the other kind.
+std::shared_ptr<Entity> GetEntity(std::int32_t id);
+std::shared_ptr<Definition> GetDefinition(std::int32_t id);  // the root too, while registered
+std::shared_ptr<Instance> GetInstance(std::int32_t id);
+std::shared_ptr<SuMaterial> GetMaterial(std::int32_t id);
+
+void SetEntity(std::int32_t id, std::shared_ptr<Entity> entity);
+// Registers a definition made by the Ruby side; such definitions stay listed until a reset.
+void SetDefinition(std::int32_t id, std::shared_ptr<Definition> definition);
+void SetMaterial(std::int32_t id, std::shared_ptr<SuMaterial> material);
+void EraseEntity(std::int32_t id);
+void FlushEntities();
+void FlushMaterials();
+
+std::shared_ptr<Definition> GetRoot();
+// The root definition, made again if it is gone, and registered under -2.
+std::shared_ptr<Definition> EnsureRoot();
+
+const EntityTable& Entities();
+const DefinitionTable& Definitions();
+
+// ---- Model entities and deletion -------------------------------------------------------------
+
+void DefineModelEntity(std::int32_t id);
+void FlushModelEntities();
+// Removes a definition or instance from the entity table (and a top-level id from the
+// root's list). False for an id that names neither.
+bool DeleteEntity(std::int32_t id);
+
+// ---- Edit mode ---------------------------------------------------------------------------------
+
+Float4x4 GetEditTransform();
+void SetEditTransform(const Float4x4& transform);
+void AddEditInstance(std::shared_ptr<Instance> instance);
+const std::vector<std::shared_ptr<Instance>>& EditModeInstances();
+// Ends edit mode for every listed instance and empties the list.
+void ClearEditList();
+// An entity leaves the registry: an instance leaves the edit list once.
+void DiscardEntity(const std::shared_ptr<Entity>& entity);
+
+// ---- Host-material nodes ------------------------------------------------------------------
+
+// A material node is going away: every host material drops it, and host materials left
+// without a node are unregistered.
+void DiscardZarnikMaterial(ApiNode* node);
+void ReplaceZarnikMaterial(ApiNode* old_node, ApiNode* new_node);
+
+// ---- Apply cycle ----------------------------------------------------------------------------------
+
+// What one apply cycle did, for the log and for tests.
+struct ApplyReport {
+  std::size_t group_inputs = 0;     // inputs given to the geometry group (0: there is none)
+  std::size_t cycles_cut = 0;       // placements skipped because they would re-enter their own definition
+  std::size_t entities_dropped = 0;
+};
+
+// Recomputes every placement from the root, wires the geometry group, restarts rendering
+// and drops unreached instances.
+ApplyReport ApplyGeometryLocal();
+// Rewires input 0 of the geometry group with the model's loose geometry.
+void ApplyRootGeometryLocal();
+// Drops every instance that the last evaluation pass did not reach and that no registered
+// definition lists. Answers how many went.
+std::size_t CollectGarbage();
+
+}  // namespace SketchupManager
+}  // namespace Zarnik
