@@ -116,10 +116,16 @@ AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(
         mCount = 1;
         rebuildViews();
         break;
-    case ValueFamily::Matrix:
-        mRaw.assign(sizeof(Matrix<float>), 0);
+    case ValueFamily::Matrix: {
+        // The description's first three float components are the diagonal (1, 1, 1 for
+        // an identity default); everything else is zero.
+        Matrix<float> m{};
+        for (int i = 0; i < 3; ++i) m.m[i][i] = info.defaultFloats[i];
+        mRaw.resize(sizeof m);
+        std::memcpy(mRaw.data(), &m, sizeof m);
         mCount = 1;
         break;
+    }
     case ValueFamily::Bytes:
         mRaw.assign(1, static_cast<unsigned char>(info.defaultInts[0]));
         mCount = 1;
