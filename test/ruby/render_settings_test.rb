@@ -39,6 +39,18 @@ class RenderSettingsTest < Minitest::Test
     assert_includes glog_text, "Failed to read scene setting from .skp file"
   end
 
+  def test_settings_reach_their_setters_and_restart_rendering
+    ZarnikExt.block_updates(false)
+    ZarnikExt.block_updates(true)
+    assert_equal true, ZarnikExt.set_scene_params('{"camera": {"type": 1, "fovx": 200}, "unknown": 1}')
+    assert_equal 62, ZarnikProbe.node_type(camera)
+    assert_in_delta 200, ZarnikProbe.pin_value(camera, 54), 1e-4
+    assert_equal "running", ZarnikProbe.render_state
+
+    ZarnikExt.set_scene_params('{"camera": {"type": 0, "fov": 35}}')
+    assert_equal 13, ZarnikProbe.node_type(camera)
+  end
+
   def test_wrong_argument_types_raise_before_anything_changes
     before = ZarnikProbe.export_root
     assert_raises(TypeError) { ZarnikExt.set_scene_params(nil) }
