@@ -77,6 +77,7 @@ class LifecycleTest < Minitest::Test
       require "zarniksu18"
       require "zarnik_probe"
       ZarnikExt.shutdown
+      sleep 1.1 # glog will not reopen a log file name (stamped to the second) it has used
       #{call_entry_script("zarniksu17")}
       puts ZarnikProbe.engine_started?
       ZarnikExt.shutdown
@@ -84,9 +85,9 @@ class LifecycleTest < Minitest::Test
     assert_clean_exit run
     assert_equal "false\n", run.stdout
     # Logging starts again for the refused attempt, which says why it stopped.
-    assert_in_order ["ApplicationManager Init Complete", "Init AppManager...",
-                     "Failed to initialize application. Exiting."],
-                    run.glog_messages, "glog records"
+    assert_equal 1, run.glog_messages.count("ApplicationManager Init Complete")
+    assert_equal ["Init AppManager...", "Failed to initialize application. Exiting."],
+                 run.glog_messages.last(2)
     assert_equal SHUTDOWN_STEPS, run.debug_messages
   end
 

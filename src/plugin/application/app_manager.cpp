@@ -8,8 +8,10 @@
 
 #include "application/app_ruby_extension.h"
 #include "application/logger.h"
+#include "application/ruby_bridge.h"
 #include "zarnik.h"
 #include "zarnik/zarnik_manager.h"
+#include "zarnik/zarnik_window.h"
 
 namespace Zarnik {
 namespace AppManager {
@@ -26,6 +28,14 @@ bool core_init = false;  // the engine was started; never cleared
 bool torn_down = false;  // the shut-down sequence has run; never cleared
 std::atomic<bool> loop_active(false);
 std::atomic<bool> shutdown_complete(false);
+
+// Runs a module's Init so that a Ruby error raised while it registers its classes stops
+// start-up instead of unwinding through it.
+bool InitModule(bool (*init)()) {
+  bool initialised = false;
+  const bool clean = Ruby::protect_call([&] { initialised = init(); }, nullptr);
+  return clean && initialised;
+}
 
 }  // namespace
 
@@ -46,8 +56,9 @@ bool GlobalInit() {
 
   if (!AppManagerExt::Init()) return false;
 
-  // Module start-up, in dependency order; each one that fails ends start-up here:
-  // render manager, then the host-model registry, then materials.
+  // Module start-up, in dependency order (render manager, then the host-model registry,
+  // then materials); the first one that fails ends start-up.
+  if (!InitModule(ZarnikManager::Init)) return false;
 
   LOG(INFO) << "ApplicationManager Init Complete";
   return true;
@@ -73,9 +84,13 @@ void StopServerLoop() {
     while (!shutdown_complete.load()) std::this_thread::sleep_for(kPollInterval);
   }
 
-  // Modules close in the reverse of their start-up: the render window first, then every
-  // change observation, then the host-model registry, materials and the render manager.
-  if (core_init) ApiChangeManager::stopObserving();
+  // The window goes first, then every change observation; the modules follow in the order
+  // host-model registry, materials, render manager.
+  if (core_init) {
+    ZarnikWindow::CloseWindow();
+    ApiChangeManager::stopObserving();
+    ZarnikManager::Cleanup();
+  }
 
   if (google::IsGoogleLoggingInitialized()) google::ShutdownGoogleLogging();
   DebugLog("Stopping Zarnik SDK...");
