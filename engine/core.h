@@ -123,6 +123,9 @@ NodeImpl* NodeWithId(uint64_t id);
 
 void Register(Item* item);          // gives the item its unique id
 void Unregister(Item* item);
+// Frees an unregistered item. Its memory is held back for a while so that a stale pointer
+// a caller kept does not soon name a new item at the same address.
+void Retire(Item* item);
 // Every live item, in creation order.
 std::vector<Item*> AllItems();
 

@@ -4,6 +4,7 @@
 // engine items from their own static destructors at unload, after this library's statics
 // would otherwise be gone.
 #include <cctype>
+#include <deque>
 #include <map>
 
 #include "core.h"
@@ -26,7 +27,10 @@ struct Registry {
     bool exitPending = false;
     ApiErrorCallback errorCallback = nullptr;
     void* errorUserData = nullptr;
+    std::deque<Item*> retired;
 };
+
+constexpr size_t kRetiredItems = 8192;
 
 Registry& State() {
     static Registry* state = new Registry();
@@ -125,6 +129,27 @@ void Unregister(Item* item) {
     Registry& s = State();
     s.byInterface.erase(item->api());
     s.byId.erase(item->id);
+}
+
+void Retire(Item* item) {
+    // Keep the shell, drop what it holds.
+    item->nameText = std::string();
+    std::vector<AttrValue>().swap(item->attrs);
+    std::vector<Observation>().swap(item->observations);
+    if (NodeImpl* node = item->asNode()) {
+        std::vector<Pin>().swap(node->pins);
+        node->destinations.clear();
+    } else {
+        GraphImpl* graph = item->asGraph();
+        graph->owned.clear();
+        graph->exportText = std::string();
+    }
+    std::deque<Item*>& retired = State().retired;
+    retired.push_back(item);
+    while (retired.size() > kRetiredItems) {
+        delete retired.front();
+        retired.pop_front();
+    }
 }
 
 std::vector<Item*> AllItems() {

@@ -236,7 +236,7 @@ void DestroyItem(Item* item) {
         DropObservations(current);
         Unregister(current);
     }
-    for (Item* current : doomed) delete current;
+    for (Item* current : doomed) Retire(current);
 }
 
 void FreeAllItems() {
@@ -245,7 +245,7 @@ void FreeAllItems() {
         item->observations.clear();
         Unregister(item);
     }
-    for (Item* item : items) delete item;
+    for (Item* item : items) Retire(item);
 }
 
 }  // namespace Engine

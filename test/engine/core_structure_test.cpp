@@ -1,5 +1,6 @@
 // Engine start and exit, item ownership, connections and destruction.
 #include <cstring>
+#include <vector>
 
 #include "core_fixture.h"
 #include "scene_text.h"
@@ -187,6 +188,20 @@ TEST_F(StructureTest, IdsAreUniqueAndNeverReused) {
     EXPECT_GT(b->uniqueId(), first);
     EXPECT_EQ(Testing::ItemById(b->uniqueId()), b);
     EXPECT_EQ(Testing::ItemById(first), nullptr);
+}
+
+TEST_F(StructureTest, StalePointersStayHarmlessWhileNewItemsAreMade) {
+    ApiNode* stale = make(Types::RgbTexture);
+    stale->destroy();
+    std::vector<ApiNode*> fresh;
+    for (int i = 0; i < 200; ++i) fresh.push_back(make(Types::RgbTexture));
+    stale->setName("renamed through a stale pointer");
+    EXPECT_FALSE(stale->set(Attrs::Value, float_3{1, 1, 1}));
+    stale->destroy();
+    for (ApiNode* node : fresh) {
+        EXPECT_STRNE(node->name(), "renamed through a stale pointer");
+        EXPECT_TRUE(alive(node->uniqueId()));
+    }
 }
 
 TEST_F(StructureTest, CreateInternalAndPinLookups) {
