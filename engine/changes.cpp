@@ -24,12 +24,27 @@ struct Observers {
     std::deque<QueuedEvent> queue;
     std::unordered_set<Item*> observed;
     size_t count = 0;
+    size_t perBit[32] = {};       // observations whose mask has the bit
     uint64_t updates = 0;
 };
 
 Observers& State() {
     static Observers* state = new Observers();
     return *state;
+}
+
+int BitOf(uint32_t type) { return type && !(type & (type - 1)) ? __builtin_ctz(type) : -1; }
+
+void CountMask(uint32_t mask, int delta) {
+    Observers& s = State();
+    for (int bit = 0; bit < 32; ++bit)
+        if (mask & (1u << bit)) s.perBit[bit] = size_t(long(s.perBit[bit]) + delta);
+}
+
+void Forget(Item* item, size_t index) {
+    CountMask(item->observations[index].mask, -1);
+    item->observations.erase(item->observations.begin() + long(index));
+    --State().count;
 }
 
 Item* OwnerOf(const Item* item) {
@@ -45,7 +60,11 @@ bool StillObserves(Item* watched, const ApiChangeManager::Observer& observer, ui
 
 void Deliver(const QueuedEvent& event) {
     Item* changed = ItemWithId(event.changed);
-    if (!changed || State().count == 0) return;
+    const int bit = BitOf(event.type);
+    if (!changed || bit < 0 || State().perBit[bit] == 0) return;
+    // The walk ends once every observation that wants this kind of event was met.
+    const size_t wanted = State().perBit[bit];
+    size_t met = 0;
 
     // Everyone watching the item or something that depends on it, each observer once.
     struct Recipient {
@@ -56,10 +75,11 @@ void Deliver(const QueuedEvent& event) {
     std::unordered_set<Item*> visited{changed};
     // Breadth first, destinations in connection order: nearer dependents hear first.
     std::vector<Item*> pending{changed};
-    for (size_t next = 0; next < pending.size(); ++next) {
+    for (size_t next = 0; next < pending.size() && met < wanted; ++next) {
         Item* current = pending[next];
         for (const Observation& o : current->observations) {
-            if (!(o.mask & event.type) || !o.observer.callback) continue;
+            if (!(o.mask & event.type)) continue;
+            ++met;
             bool known = false;
             for (const Recipient& r : recipients) known = known || SameObserver(r.observer, o.observer);
             if (!known) recipients.push_back(Recipient{o.observer, current->id});
@@ -88,7 +108,8 @@ void Deliver(const QueuedEvent& event) {
 }  // namespace
 
 void QueueEvent(EventType type, Item* changed, int32_t pinIx) {
-    if (State().count == 0 || !changed) return;
+    const int bit = BitOf(type);
+    if (!changed || bit < 0 || State().perBit[bit] == 0) return;
     Item* owner = OwnerOf(changed);
     State().queue.push_back(QueuedEvent{type, changed->id, owner ? owner->id : 0, pinIx});
 }
@@ -106,6 +127,7 @@ bool AnyObservers() { return State().count != 0; }
 
 void DropObservations(Item* item) {
     Observers& s = State();
+    for (const Observation& o : item->observations) CountMask(o.mask, -1);
     s.count -= item->observations.size();
     item->observations.clear();
     s.observed.erase(item);
@@ -116,6 +138,7 @@ void DropAllObservations() {
     for (Item* item : s.observed) item->observations.clear();
     s.observed.clear();
     s.count = 0;
+    for (size_t& n : s.perBit) n = 0;
     s.queue.clear();
     s.updates = 0;
 }
@@ -130,11 +153,14 @@ void ApiChangeManager::observeApiItem(const ApiItem& item, const Observer& obser
         if (!target || target->dying || !observer.callback) return;
         for (Observation& o : target->observations) {
             if (SameObserver(o.observer, observer)) {
+                CountMask(o.mask, -1);
+                CountMask(eventMask, +1);
                 o.mask = eventMask;
                 return;
             }
         }
         target->observations.push_back(Observation{observer, eventMask});
+        CountMask(eventMask, +1);
         Engine::State().observed.insert(target);
         ++Engine::State().count;
     });
@@ -147,8 +173,7 @@ void ApiChangeManager::stopObserving(const ApiItem& item, const Observer& observ
         std::vector<Observation>& list = target->observations;
         for (size_t i = 0; i < list.size(); ++i) {
             if (!SameObserver(list[i].observer, observer)) continue;
-            list.erase(list.begin() + long(i));
-            --Engine::State().count;
+            Forget(target, i);
             break;
         }
         if (list.empty()) Engine::State().observed.erase(target);
@@ -163,8 +188,7 @@ void ApiChangeManager::stopObserving(const Observer& observer) {
             std::vector<Observation>& list = target->observations;
             for (size_t i = 0; i < list.size(); ++i) {
                 if (!SameObserver(list[i].observer, observer)) continue;
-                list.erase(list.begin() + long(i));
-                --s.count;
+                Forget(target, i);
                 break;
             }
             if (list.empty()) emptied.push_back(target);
@@ -179,6 +203,7 @@ void ApiChangeManager::stopObserving() {
         for (Item* item : s.observed) item->observations.clear();
         s.observed.clear();
         s.count = 0;
+        for (size_t& n : s.perBit) n = 0;
     });
 }
 
