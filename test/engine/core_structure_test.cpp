@@ -204,6 +204,44 @@ TEST_F(StructureTest, StalePointersStayHarmlessWhileNewItemsAreMade) {
     }
 }
 
+TEST_F(StructureTest, BadArgumentsGetTheFailureAnswer) {
+    ApiNodeGraph* graph = ApiNodeGraph::create(GraphKind::Standard, project());
+    ApiNode* node = ApiNode::create(Types::Mesh, *graph, true);
+    graph->destroy();                                     // both pointers are stale now
+    EXPECT_EQ(ApiNode::create(Types::Mesh, *graph, true), nullptr);
+    EXPECT_EQ(ApiNodeGraph::create(GraphKind::Standard, *graph), nullptr);
+    EXPECT_EQ(ApiNodeGraph::create(GraphKind::Root, project()), nullptr);
+    EXPECT_FALSE(node->isNode());
+    EXPECT_STREQ(node->name(), "");
+    EXPECT_EQ(node->uniqueId(), 0u);
+    EXPECT_EQ(node->connectedNodeIx(0), nullptr);
+    EXPECT_EQ(node->info().type, 0u);
+    EXPECT_EQ(node->pinInfo(19).id, 0u);
+    EXPECT_TRUE(node->getFloatArray(190).empty());
+    ApiNodeArray nodes;
+    ApiStringArray names;
+    node->destinationNodes(nodes, names);
+    EXPECT_TRUE(nodes.empty());
+    ApiChangeManager::observeApiItem(*node, {nullptr, nullptr}, ~0u);
+    EXPECT_EQ(project().copyItemTree(node), nullptr);
+    graph->ungroup();
+    graph->unfold(true);
+
+    ApiNode* live = make(Types::RenderTarget);
+    EXPECT_FALSE(live->connectTo(19, node));
+    EXPECT_EQ(live->copyFrom(19, node), nullptr);
+    EXPECT_EQ(live->copyFrom(19, nullptr), nullptr);
+    EXPECT_FALSE(live->setPinValueIx(100000, 1.0f));
+    EXPECT_STREQ(live->getPinStringIx(100000), "");
+    EXPECT_EQ(live->getPinMatrixIx(100000), Matrix<float>::identity());
+    EXPECT_EQ(live->attrInfoIx(100000), nullptr);
+    EXPECT_FALSE(live->setIx(100000, 1.0f));
+    project().ungroup();                                   // a root graph has no owner
+    EXPECT_EQ(project().attrCount(), 0u);
+    EXPECT_FALSE(project().set(Attrs::Value, 1.0f));
+    EXPECT_TRUE(alive(live->uniqueId()));
+}
+
 TEST_F(StructureTest, CreateInternalAndPinLookups) {
     ApiNode* target = make(Types::RenderTarget, false);
     EXPECT_EQ(target->createInternal(19, 99999), nullptr);
