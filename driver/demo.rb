@@ -8,6 +8,9 @@
 require "optparse"
 require "zarniksu_driver"
 
+# Progress goes to stderr; keep stdout in step with it when both reach one terminal.
+$stdout.sync = true
+
 options = { out: "demo-scene.zcs", scale: 1.0 }
 parser = OptionParser.new do |o|
   o.banner = "usage: demo.rb [model.obj] [--scale INCHES_PER_UNIT] [--out FILE]"
