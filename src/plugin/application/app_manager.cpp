@@ -9,6 +9,7 @@
 #include "application/app_ruby_extension.h"
 #include "application/logger.h"
 #include "application/ruby_bridge.h"
+#include "materials/mat_manager.h"
 #include "zarnik.h"
 #include "zarnik/zarnik_manager.h"
 #include "zarnik/zarnik_window.h"
@@ -59,6 +60,7 @@ bool GlobalInit() {
   // Module start-up, in dependency order (render manager, then the host-model registry,
   // then materials); the first one that fails ends start-up.
   if (!InitModule(ZarnikManager::Init)) return false;
+  if (!InitModule(MaterialManager::Init)) return false;
 
   LOG(INFO) << "ApplicationManager Init Complete";
   return true;
@@ -89,6 +91,7 @@ void StopServerLoop() {
   if (core_init) {
     ZarnikWindow::CloseWindow();
     ApiChangeManager::stopObserving();
+    MaterialManager::Cleanup();
     ZarnikManager::Cleanup();
   }
 

@@ -5,6 +5,8 @@
 #include <exception>
 
 #include "application/logger.h"
+#include "materials/mat_manager.h"
+#include "materials/texture_tracker.h"
 #include "utils/matrix.h"
 #include "utils/strings.h"
 #include "zarnik/zarnik_manager.h"
@@ -258,8 +260,8 @@ void ResetScene() {
   // The geometry group goes with the other nodes below; the render manager must not keep
   // pointing at it. (The scene registry's own flush does the same when it runs here.)
   ZarnikManager::FlushGeometryGroup();
-  // The scene registry and the material registry join here:
-  // SketchupManager::FlushGeometryLocal(), then MaterialManager::CleanMaterials().
+  // The scene registry joins here: SketchupManager::FlushGeometryLocal().
+  MaterialManager::CleanMaterials();
 
   ApiRootNodeGraph& root = ApiProjectManager::rootNodeGraph();
   {
@@ -290,8 +292,8 @@ void ResetScene() {
     }
   }
 
-  // The sandbox's material records and the texture tracker join here (emptying the
-  // records, TextureTracker::Clear()).
+  // The sandbox's material records join here (emptying the records).
+  TextureTracker::Clear();
   if (sandbox) sandbox->clear();
   Strings::CleanUpAllFolders();
 }
