@@ -97,11 +97,14 @@ struct DefaultOf {
   bool Is(const float_3& v) const { return Is(float_2{v.x, v.y}) && v.z == info.defaultFloats[2]; }
   bool Is(const float_4& v) const { return Is(float_3{v.x, v.y, v.z}) && v.w == info.defaultFloats[3]; }
   bool Is(const char* text) const { return std::strcmp(OrEmpty(text), OrEmpty(info.defaultString)) == 0; }
-  // Matrix attributes carry no default in their description; only the zero matrix counts.
+  // A matrix description keeps only the diagonal of its default in the float components
+  // (1, 1, 1 for a transform that starts as the identity; 0, 0, 0 for the zero matrix).
   bool Is(const Matrix<float>& matrix) const {
-    for (const auto& row : matrix.m)
-      for (float element : row)
-        if (element != 0.0f) return false;
+    for (int row = 0; row < 3; ++row)
+      for (int column = 0; column < 4; ++column) {
+        const float expected = row == column ? info.defaultFloats[row] : 0.0f;
+        if (matrix.m[row][column] != expected) return false;
+      }
     return true;
   }
 
