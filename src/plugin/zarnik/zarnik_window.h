@@ -4,8 +4,11 @@
 // and place on screen, and wiping the engine's scene back to a clean state. The material
 // sandbox shown in the window's node-graph editor shares this module's state.
 
+#include <map>
 #include <memory>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "zarnik.h"
 
@@ -57,6 +60,52 @@ void SetSandbox(std::shared_ptr<ApiNodeGraph> graph);
 ApiNodeGraphEditor* GetSandboxEditor();
 // While set, the sandbox view is not recentred (the sandbox is being rebuilt).
 void SetSuspendRecenter(bool suspend);
+
+// ---- Material sandbox ------------------------------------------------------------------
+
+// Where a node lives.
+enum class Owner { None = 0, Root = 1, Sandbox = 2, Unknown = 3 };
+// Prints "none", "root", "sandbox" or "unknown"; other values print as their number.
+std::ostream& operator<<(std::ostream& out, Owner owner);
+
+// One material moved into the sandbox (one per distinct material name).
+struct MaterialInfo {
+  ApiNode* material = nullptr;  // its copy inside the sandbox
+  ApiNode* link = nullptr;      // the link node standing for it; null until made
+  std::map<ApiNode*, std::string> destinations;  // former users, with their pin names
+  int id = 0;                   // host material id given with the move, or 0
+};
+
+// Builds (or rebuilds) the sandbox and moves the model's materials into it. An existing
+// sandbox is kept when the root graph has no materials to move.
+void CreateSandbox();
+// Moves every material node of the root graph into the sandbox; false when there is none.
+bool ExtractMaterials();
+// Moves one material into the sandbox behind a link node and rewires its users to the
+// link. Returns the link node, or null when nothing was done. Without force, a material
+// used only by materials or link nodes (or by nothing) stays where it is.
+ApiNode* MoveToSandbox(ApiNode* node, int id, bool force);
+// After a host material update: moves the material into the sandbox while rendering,
+// unless its host material id is already recorded there.
+void UpdateSandbox(ApiNode* node, int host_material_id);
+// Moves a node and the nodes of its graph that feed it by the offset.
+void AdjustNodePosition(ApiNode* node, Vec2<float> offset);
+// Text form of one material (a link node stands for the material behind it); "" for null.
+std::string SerializeMaterial(ApiNode* node);
+// Builds the material of a text form inside the target graph; null on failure.
+ApiNode* DeserializeMaterial(const std::string& text, ApiNodeGraph* target);
+// Registers with the texture tracker every texture file at or below the node.
+void RecordTextures(ApiNode* node);
+// The same for every node owned by the graph.
+void RecordAllTextures(ApiNodeGraph* graph);
+// Points texture nodes at or below the node at the tracker's current files.
+void ReplaceTextures(ApiNode* node);
+// True when id >= 1 and a sandbox material carries it.
+bool AlreadyHaveId(int id);
+// Where the node lives: none, the root graph, the sandbox or elsewhere.
+Owner CheckOwner(ApiNode* node);
+// The sandbox's material records, in order of arrival.
+const std::vector<MaterialInfo>& Materials();
 
 }  // namespace ZarnikWindow
 }  // namespace Zarnik
