@@ -148,8 +148,12 @@ std::mutex& WatchMutex() {
   return mutex;
 }
 
+// Runs inside the engine's delete call, often under a Ruby method: nothing may escape.
 void LogDeletion(const ApiChangeManager::ChangeEvent& event, void* /*user_data*/) {
-  DebugLog("Destroying", static_cast<const ApiItem*>(event.changedItem));
+  try {
+    DebugLog("Destroying", static_cast<const ApiItem*>(event.changedItem));
+  } catch (...) {
+  }
 }
 
 const ApiChangeManager::Observer kDeleteWatcher{&LogDeletion, nullptr};
@@ -252,7 +256,11 @@ bool HasBeenNamed(const ApiNode* node) {
 bool IsSandbox(const ApiItem* item) {
   if (item == nullptr || !item->isGraph()) return false;
   static const std::regex sandbox_name("^zarnik sandbox", std::regex::ECMAScript | std::regex::icase);
-  return std::regex_search(OrEmpty(item->name()), sandbox_name);
+  try {
+    return std::regex_search(OrEmpty(item->name()), sandbox_name);
+  } catch (const std::exception&) {
+    return false;  // the matcher gave up on an unusual name; such a name is no sandbox's
+  }
 }
 
 std::set<ApiItem*> GetOwnedItems(const ApiNodeGraph* graph, std::function<bool(const ApiItem*)> keep) {
