@@ -5,6 +5,7 @@
 
 #include "core.h"
 #include "geometry_math.h"
+#include "obj_geometry.h"
 
 namespace Zarnik {
 namespace Engine {
@@ -169,6 +170,7 @@ bool SyncDynamicPins(NodeImpl* node) {
 
 void EvaluateNode(NodeImpl* node) {
     const uint64_t id = node->id;
+    LoadMeshFileIfDue(node);
     const bool changed = SyncDynamicPins(node);
     node = NodeWithId(id);
     if (!node) return;
