@@ -1,8 +1,9 @@
 #include "materials/png_image.h"
 
+#include <sys/stat.h>
+
 #include <csetjmp>
 #include <cstdio>
-#include <limits>
 #include <vector>
 
 #include <png.h>
@@ -14,6 +15,9 @@ namespace {
 
 // The libpng version the writer was made for; any 1.6 release accepts it.
 const char kPngVersion[] = "1.6.35";
+
+// libpng's own default limit for either side of an image.
+constexpr int kMaxSide = 1000000;
 
 void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPngWarning(png_structp, png_const_charp) {}
@@ -46,8 +50,8 @@ bool WriteImage(FILE* file, png_bytepp rows, png_uint_32 width, png_uint_32 heig
 
 bool save(const uint8_t* pixels, int width, int height, const std::string& path) {
   if (!pixels || width <= 0 || height <= 0 || path.empty()) return false;
+  if (width > kMaxSide || height > kMaxSide) return false;
   const size_t row_bytes = static_cast<size_t>(width) * 4;
-  if (row_bytes > std::numeric_limits<png_uint_32>::max() / 2) return false;
 
   std::vector<png_bytep> rows(static_cast<size_t>(height));
   for (size_t y = 0; y < rows.size(); ++y) rows[y] = const_cast<png_bytep>(pixels + y * row_bytes);
@@ -56,7 +60,9 @@ bool save(const uint8_t* pixels, int width, int height, const std::string& path)
   if (!file) return false;
   bool written = WriteImage(file, rows.data(), static_cast<png_uint_32>(width), static_cast<png_uint_32>(height));
   if (std::fclose(file) != 0) written = false;
-  if (!written) std::remove(path.c_str());
+  // A half-written picture is removed, but only a plain file: the path may name a device.
+  struct stat status;
+  if (!written && ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) std::remove(path.c_str());
   return written;
 }
 
