@@ -156,6 +156,8 @@ void SetSandbox(std::shared_ptr<ApiNodeGraph> graph) { sandbox = std::move(graph
 
 void SetSuspendRecenter(bool suspend) { suspend_recenter = suspend; }
 
+bool RecenterSuspended() { return suspend_recenter; }
+
 ApiNodeGraphEditor* GetSandboxEditor() {
   if (main_window && IsEditorOfWorkspace(sandbox_editor)) return sandbox_editor;
   sandbox_editor = nullptr;
@@ -175,8 +177,7 @@ void ShowWindow(int /*mode*/) {
     ZarnikManager::UpdateWatch(true);
     return;
   }
-  // The material sandbox joins here: CreateSandbox() builds `sandbox` before it becomes
-  // the window's default graph.
+  CreateSandbox();
   if (sandbox) main_window->setDefaultGraph(sandbox.get());
   UseCurrentLayout();
 
@@ -194,6 +195,8 @@ void ShowWindow(int /*mode*/) {
 
 void CloseWindow() {
   SaveCurrentLayout();
+  // The registries must not keep link nodes that go with the sandbox.
+  DropSandboxLinks();
   sandbox.reset();
   if (main_window) {
     main_window->hide();
@@ -292,7 +295,7 @@ void ResetScene() {
     }
   }
 
-  // The sandbox's material records join here (emptying the records).
+  DropSandboxLinks();
   TextureTracker::Clear();
   if (sandbox) sandbox->clear();
   Strings::CleanUpAllFolders();

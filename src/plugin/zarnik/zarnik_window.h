@@ -60,6 +60,7 @@ void SetSandbox(std::shared_ptr<ApiNodeGraph> graph);
 ApiNodeGraphEditor* GetSandboxEditor();
 // While set, the sandbox view is not recentred (the sandbox is being rebuilt).
 void SetSuspendRecenter(bool suspend);
+bool RecenterSuspended();
 
 // ---- Material sandbox ------------------------------------------------------------------
 
@@ -106,6 +107,9 @@ bool AlreadyHaveId(int id);
 Owner CheckOwner(ApiNode* node);
 // The sandbox's material records, in order of arrival.
 const std::vector<MaterialInfo>& Materials();
+// Before the sandbox's nodes go: forgets the material records and drops every link node
+// of the sandbox from the material registry and the host materials.
+void DropSandboxLinks();
 
 }  // namespace ZarnikWindow
 }  // namespace Zarnik
