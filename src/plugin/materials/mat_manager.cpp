@@ -10,6 +10,7 @@
 
 #include "materials/editor/scene_editor.h"
 #include "materials/loaders/zcs_loader.h"
+#include "materials/mat_manager_ext.h"
 #include "materials/png_image.h"
 #include "utils/message.h"
 #include "utils/paths.h"
@@ -60,7 +61,7 @@ bool Init() {
   LOG(INFO) << "Creating MaterialManager...";
   free_category_slot = kFirstCategory;
   CreateHelpers();
-  // The Ruby class ExtMaterials joins here: MaterialManagerExt::Init().
+  MaterialManagerExt::Init();
   LOG(INFO) << "MaterialManager Created";
   return true;
 }

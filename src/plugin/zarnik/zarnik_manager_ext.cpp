@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include "materials/host_material_ext.h"
 #include "utils/matrix.h"
 #include "utils/paths.h"
 #include "zarnik/zarnik_manager.h"
@@ -246,6 +247,7 @@ void Init() {
 
   // The scene and material modules register their classes here as they arrive:
   // ExtDefinition, ExtEntity, ExtInstance and ExtMaterial, and "clear_proxies" on ZarnikExt.
+  HostMaterialExt::Init();
 }
 
 }  // namespace ZarnikManagerExt
