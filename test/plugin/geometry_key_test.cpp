@@ -161,19 +161,15 @@ TEST(MergeKeyTest, AgreesWithRenderingOnRandomFloats) {
   EXPECT_EQ(failures, 0);
 }
 
-TEST(MergeKeyTest, CornerKeysCompareComponentWise) {
-  using StreamKeys::CornerKeyHash;
-  using StreamKeys::NormalKey;
-  using StreamKeys::PositionKey;
-  EXPECT_TRUE(PositionKey(0.25f, -1.0f, -0.0f) == PositionKey(0.25f, -1.0f, -1e-9f));
-  EXPECT_FALSE(PositionKey(0.25f, -1.0f, -0.0f) == PositionKey(0.25f, -1.0f, 0.0f));
+TEST(MergeKeyTest, PositionKeysCompareComponentWise) {
+  using StreamKeys::HashOf;
+  using StreamKeys::KeyOfPosition;
+  EXPECT_TRUE(KeyOfPosition(0.25f, -1.0f, -0.0f) == KeyOfPosition(0.25f, -1.0f, -1e-9f));
+  EXPECT_FALSE(KeyOfPosition(0.25f, -1.0f, -0.0f) == KeyOfPosition(0.25f, -1.0f, 0.0f));
   // Same magnitudes in other places are other positions.
-  EXPECT_FALSE(PositionKey(1.0f, 2.0f, 3.0f) == PositionKey(2.0f, 1.0f, 3.0f));
-  EXPECT_FALSE(PositionKey(1.0f, -2.0f, 3.0f) == PositionKey(-1.0f, 2.0f, 3.0f));
-  const auto position = PositionKey(1.0f, 2.0f, 3.0f);
-  EXPECT_TRUE(NormalKey(position, 5) == NormalKey(PositionKey(1.0f, 2.0f, 3.0f), 5));
-  EXPECT_FALSE(NormalKey(position, 5) == NormalKey(position, 100005));
-  EXPECT_EQ(CornerKeyHash()(NormalKey(position, 5)), CornerKeyHash()(NormalKey(position, 5)));
+  EXPECT_FALSE(KeyOfPosition(1.0f, 2.0f, 3.0f) == KeyOfPosition(2.0f, 1.0f, 3.0f));
+  EXPECT_FALSE(KeyOfPosition(1.0f, -2.0f, 3.0f) == KeyOfPosition(-1.0f, 2.0f, 3.0f));
+  EXPECT_EQ(HashOf(KeyOfPosition(1.0f, 2.0f, 3.0f)), HashOf(KeyOfPosition(1.0f, 2.0f, 3.0f)));
 }
 
 }  // namespace

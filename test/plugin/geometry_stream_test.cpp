@@ -24,9 +24,14 @@ void StreamCorners(GeometryStreamBuilder& builder, const std::vector<Corner>& co
   }
 }
 
+template <class Vector>
+std::vector<int> Ints(const Vector& values) {
+  return std::vector<int>(values.begin(), values.end());
+}
+
 std::vector<int> NormalIndices(GeometryStreamBuilder& builder, int count) {
   for (int k = 1; k <= count; ++k) EXPECT_TRUE(builder.AddNormalIndex(k));
-  return builder.Stream().normal_indices;
+  return Ints(builder.Stream().normal_indices);
 }
 
 TEST(GeometryStreamTest, MergesPositionsInEngineUnitsAndAxes) {
@@ -42,7 +47,7 @@ TEST(GeometryStreamTest, MergesPositionsInEngineUnitsAndAxes) {
   EXPECT_NEAR(p.x, 0.0254f, 1e-6f);
   EXPECT_TRUE(builder.AddVertexIndex(1));
   EXPECT_TRUE(builder.AddVertexIndex(2));
-  EXPECT_EQ(builder.Stream().vertex_indices, (std::vector<int>{0, 0}));
+  EXPECT_EQ(Ints(builder.Stream().vertex_indices), (std::vector<int>{0, 0}));
 
   // Host y = 0 becomes engine z = -0, which stays apart from +0; a tiny host y merges
   // with the negative zero, a tiny negative one with the positive zero.
@@ -51,7 +56,7 @@ TEST(GeometryStreamTest, MergesPositionsInEngineUnitsAndAxes) {
   builder.AddVertex(0, 1e-7f, 0);
   builder.AddVertex(0, -1e-7f, 0);
   for (int k = 3; k <= 6; ++k) EXPECT_TRUE(builder.AddVertexIndex(k));
-  EXPECT_EQ(builder.Stream().vertex_indices, (std::vector<int>{0, 0, 1, 2, 1, 2}));
+  EXPECT_EQ(Ints(builder.Stream().vertex_indices), (std::vector<int>{0, 0, 1, 2, 1, 2}));
   // Micrometre resolution: a quarter of a micrometre apart still merges.
   builder.AddVertex(10.0f, 0, 0);
   builder.AddVertex(10.0f + 1e-5f, 0, 0);
@@ -119,7 +124,7 @@ TEST(GeometryStreamTest, OutOfRangeNumbersAreRefusedWithoutChange) {
   EXPECT_TRUE(builder.Stream().points.empty());
   builder.AddVertex(5, 5, 5);
   EXPECT_TRUE(builder.AddVertexIndex(1));
-  EXPECT_EQ(builder.Stream().vertex_indices, (std::vector<int>{0}));
+  EXPECT_EQ(Ints(builder.Stream().vertex_indices), (std::vector<int>{0}));
 }
 
 TEST(GeometryStreamTest, TextureCoordinatesAreDividedAndKeptInOrder) {
@@ -130,7 +135,7 @@ TEST(GeometryStreamTest, TextureCoordinatesAreDividedAndKeptInOrder) {
   EXPECT_EQ(builder.Stream().uvws[0], (Vec3<float>{1, 2, 1}));
   builder.AddUvwIndex(2);
   builder.AddUvwIndex(7);  // unchecked: texture numbers are the host's own
-  EXPECT_EQ(builder.Stream().uvw_indices, (std::vector<int>{1, 6}));
+  EXPECT_EQ(Ints(builder.Stream().uvw_indices), (std::vector<int>{1, 6}));
 }
 
 // ---- Placement transforms --------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sketchup/ruby_glue.h"
 #include "sketchup/su_manager.h"
 #include "utils/matrix.h"
 #include "utils/message.h"
@@ -19,17 +18,17 @@ constexpr std::int64_t kMaxWarmup = std::int64_t{1} << 24;
 // Buffers bigger than this are given back when the stream empties.
 constexpr std::size_t kKeptElements = std::size_t{1} << 16;
 
-template <class T>
-void Empty(std::vector<T>& values) {
+template <class Vector>
+void Empty(Vector& values) {
   if (values.capacity() > kKeptElements) {
-    std::vector<T>().swap(values);
+    Vector().swap(values);
   } else {
     values.clear();
   }
 }
 
-template <class T>
-void Reserve(std::vector<T>& values, std::int64_t count) {
+template <class Vector>
+void Reserve(Vector& values, std::int64_t count) {
   values.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(count, 0, kMaxWarmup)));
 }
 
@@ -42,86 +41,134 @@ std::int32_t RaiseSurface(std::int32_t surface) {
 }  // namespace
 
 void GeometryStreamBuilder::Warmup(std::int64_t vertex_count, std::int64_t index_count) {
-  Reserve(stream_.normals, vertex_count);
   Reserve(stream_.uvws, vertex_count);
-  Reserve(stream_.points, vertex_count);
+  Reserve(vertex_points_, vertex_count);
   Reserve(surface_ids_, vertex_count);
   Reserve(corner_entries_, vertex_count);
-  Reserve(vertices_, vertex_count);
-  Reserve(vertex_points_, vertex_count);
   Reserve(stream_.normal_indices, index_count);
   Reserve(stream_.uvw_indices, index_count);
   Reserve(stream_.vertex_indices, index_count);
 }
 
+GeometryStreamBuilder::GeometryStreamBuilder() : recent_(kRecentPositions, RecentPosition{{0, 0, 0}, -1}) {}
+
+std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
+  const StreamKeys::PositionKey key = StreamKeys::KeyOfPosition(p.x, p.y, p.z);
+  const LargeVector<Vec3<float>>& points = stream_.points;
+  const auto same = [&](std::int32_t point) {
+    // The same bits are the same key; other bits may still print alike.
+    const Vec3<float>& q = points[static_cast<std::size_t>(point)];
+    const bool same_bits = StreamKeys::FloatBits(q.x) == StreamKeys::FloatBits(p.x) &&
+                           StreamKeys::FloatBits(q.y) == StreamKeys::FloatBits(p.y) &&
+                           StreamKeys::FloatBits(q.z) == StreamKeys::FloatBits(p.z);
+    return same_bits || StreamKeys::KeyOfPosition(q.x, q.y, q.z) == key;
+  };
+  bool inserted = false;
+  const std::int32_t point =
+      positions_.FindOrInsert(StreamKeys::HashOf(key), static_cast<std::int32_t>(points.size()), same, inserted);
+  if (inserted) {
+    stream_.points.push_back(p);
+    point_normals_.push_back(PointNormal{0, -1});
+    if (stale_position_used_ && stale_point_ < 0 && key == stale_key_) stale_point_ = point;
+  }
+  return point;
+}
+
 void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
   const Vec3<float> p{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter};
-  vertices_.push_back(p);
   last_vertex_ = p;
-  bool inserted = false;
-  const std::int32_t next = static_cast<std::int32_t>(stream_.points.size());
-  const std::int32_t point = *positions_.FindOrInsert(StreamKeys::PositionKey(p.x, p.y, p.z), next, inserted);
-  if (inserted) stream_.points.push_back(p);
+  const std::uint32_t bits[3] = {StreamKeys::FloatBits(p.x), StreamKeys::FloatBits(p.y), StreamKeys::FloatBits(p.z)};
+  const std::uint64_t hash = StreamKeys::Mix(bits[0] ^ (static_cast<std::uint64_t>(bits[1]) << 32)) ^ bits[2];
+  RecentPosition& recent = recent_[StreamKeys::Mix(hash) >> 52];
+  std::int32_t point;
+  if (recent.point >= 0 && recent.bits[0] == bits[0] && recent.bits[1] == bits[1] && recent.bits[2] == bits[2]) {
+    point = recent.point;
+  } else {
+    point = FilePoint(p);
+    recent = RecentPosition{{bits[0], bits[1], bits[2]}, point};
+  }
   vertex_points_.push_back(point);
+  last_point_ = point;
+}
+
+std::int32_t GeometryStreamBuilder::FindNormalEntry(std::uint64_t key) const {
+  return normal_keys_.Find(StreamKeys::HashOf(key),
+                           [&](std::int32_t entry) { return entry_keys_[static_cast<std::size_t>(entry)] == key; });
+}
+
+std::int32_t GeometryStreamBuilder::FileNormal(std::uint64_t key, bool& inserted) {
+  const std::int32_t entry = normal_keys_.FindOrInsert(
+      StreamKeys::HashOf(key), static_cast<std::int32_t>(entry_keys_.size()),
+      [&](std::int32_t e) { return entry_keys_[static_cast<std::size_t>(e)] == key; }, inserted);
+  if (inserted) {
+    entry_keys_.push_back(key);
+    entry_normals_.push_back(-1);
+  }
+  return entry;
 }
 
 void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
   const Vec3<float> n{nx, nz, -ny};
-  const StreamKeys::CornerKey position = StreamKeys::PositionKey(last_vertex_.x, last_vertex_.y, last_vertex_.z);
-  const std::int32_t new_entry = static_cast<std::int32_t>(normal_entries_.size());
+  std::int32_t position;
+  if (last_point_ >= 0) {
+    position = PositionOfPoint(last_point_);
+  } else {
+    if (!stale_position_used_) {
+      stale_key_ = StreamKeys::KeyOfPosition(last_vertex_.x, last_vertex_.y, last_vertex_.z);
+      stale_position_used_ = true;
+    }
+    position = kStalePosition;
+  }
   const std::int32_t new_normal = static_cast<std::int32_t>(stream_.normals.size());
 
+  // Most corners meet the first surface filed at their point.
+  std::int32_t entry = -1;
+  PointNormal* first = last_point_ >= 0 ? &point_normals_[static_cast<std::size_t>(last_point_)] : nullptr;
+  if (first && first->entry >= 0 && first->surface == surface) entry = first->entry;
   bool inserted = false;
-  std::int32_t entry = *normal_keys_.FindOrInsert(StreamKeys::NormalKey(position, surface), new_entry, inserted);
+  if (entry < 0) {
+    entry = FileNormal(NormalKey(position, surface), inserted);
+    if (first && first->entry < 0) *first = PointNormal{surface, entry};
+  }
   if (inserted) {
-    normal_entries_.push_back(new_normal);
+    entry_normals_[static_cast<std::size_t>(entry)] = new_normal;
     stream_.normals.push_back(n);
   } else {
-    const Vec3<float>& m = stream_.normals[static_cast<std::size_t>(normal_entries_[static_cast<std::size_t>(entry)])];
+    const Vec3<float>& m = stream_.normals[static_cast<std::size_t>(entry_normals_[static_cast<std::size_t>(entry)])];
     const float d = std::fabs(m.x * n.x + m.y * n.y + m.z * n.z);
     if (!(d > 0.01f)) {
       // At a right angle to the surface's normal here: a crease, so a surface of its own.
       surface = RaiseSurface(surface);
-      entry = *normal_keys_.FindOrInsert(StreamKeys::NormalKey(position, surface), new_entry, inserted);
-      if (inserted) {
-        normal_entries_.push_back(new_normal);
-      } else {
-        normal_entries_[static_cast<std::size_t>(entry)] = new_normal;
-      }
+      entry = FileNormal(NormalKey(position, surface), inserted);
+      entry_normals_[static_cast<std::size_t>(entry)] = new_normal;
       stream_.normals.push_back(n);
     }
   }
   surface_ids_.push_back(surface);
   // The entry stands for this call's key only when the call followed its own vertex call;
-  // otherwise the index lookup recomputes the key from the vertex it is given.
-  corner_entries_.push_back(vertices_.size() == surface_ids_.size() ? entry : -1);
+  // otherwise the index lookup files the key from the vertex it is given.
+  corner_entries_.push_back(vertex_points_.size() == surface_ids_.size() ? entry : -1);
 }
 
 void GeometryStreamBuilder::AddUvw(float u, float v, float w) { stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f}); }
 
 bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
-  if (number < 1 || static_cast<std::size_t>(number) > vertices_.size()) return false;
+  if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size()) return false;
   stream_.vertex_indices.push_back(vertex_points_[static_cast<std::size_t>(number) - 1]);
   return true;
 }
 
 bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
-  if (number < 1 || static_cast<std::size_t>(number) > vertices_.size() ||
+  if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size() ||
       static_cast<std::size_t>(number) > surface_ids_.size()) {
     return false;
   }
-  const std::int32_t entry = corner_entries_[static_cast<std::size_t>(number) - 1];
-  const std::int32_t normal =
-      entry >= 0 ? normal_entries_[static_cast<std::size_t>(entry)] : LookUpNormal(static_cast<std::size_t>(number));
-  stream_.normal_indices.push_back(normal);
+  const std::size_t k = static_cast<std::size_t>(number) - 1;
+  std::int32_t entry = corner_entries_[k];
+  if (entry < 0) entry = FindNormalEntry(NormalKey(PositionOfPoint(vertex_points_[k]), surface_ids_[k]));
+  // A key that names no normal reads the first one, as a lookup of a missing key would.
+  stream_.normal_indices.push_back(entry >= 0 ? entry_normals_[static_cast<std::size_t>(entry)] : 0);
   return true;
-}
-
-std::int32_t GeometryStreamBuilder::LookUpNormal(std::size_t number) const {
-  const Vec3<float>& p = vertices_[number - 1];
-  const StreamKeys::CornerKey key = StreamKeys::NormalKey(StreamKeys::PositionKey(p.x, p.y, p.z), surface_ids_[number - 1]);
-  const std::int32_t* entry = normal_keys_.Find(key);
-  return entry ? normal_entries_[static_cast<std::size_t>(*entry)] : 0;
 }
 
 void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
@@ -136,13 +183,18 @@ void GeometryStreamBuilder::Clear() {
   Empty(stream_.normal_indices);
   Empty(stream_.uvw_indices);
   Empty(stream_.vertex_indices);
-  Empty(vertices_);
   Empty(vertex_points_);
   Empty(surface_ids_);
   Empty(corner_entries_);
-  Empty(normal_entries_);
+  Empty(entry_keys_);
+  Empty(entry_normals_);
+  Empty(point_normals_);
+  for (RecentPosition& recent : recent_) recent.point = -1;
   positions_.Clear();
   normal_keys_.Clear();
+  last_point_ = -1;
+  stale_position_used_ = false;
+  stale_point_ = -1;
 }
 
 namespace SketchupManager {
@@ -151,20 +203,6 @@ namespace {
 
 GeometryStreamBuilder stream_builder;
 std::int32_t active_entity_id = kRootId;
-
-// A stream that failed half-way (out of memory) cannot be trusted: it starts over.
-template <class Fn>
-bool StreamStep(const char* method, Fn&& fn) noexcept {
-  try {
-    return fn();
-  } catch (const std::exception& e) {
-    LOG(ERROR) << "ExtStream." << method << " failed, the stream is emptied: " << e.what();
-  } catch (...) {
-    LOG(ERROR) << "ExtStream." << method << " failed, the stream is emptied";
-  }
-  stream_builder.Clear();
-  return false;
-}
 
 }  // namespace
 
@@ -188,122 +226,6 @@ bool EvaluateStream(const std::string& settings) {
   }
   stream_builder.Clear();
   return built;
-}
-
-// ---- Ruby methods of ExtStream --------------------------------------------------------------
-
-namespace {
-
-using SceneRuby::Bool;
-
-VALUE SetGeometryStream(VALUE, VALUE id_value, VALUE name_value) {
-  const std::int32_t id = NUM2INT(id_value);
-  Check_Type(name_value, T_STRING);
-  StreamStep("set_geometry_stream", [&] {
-    stream_builder.SetName(SceneRuby::TextOf(name_value));
-    active_entity_id = id;
-    if (id == kRootId) EnsureRoot();
-    return true;
-  });
-  RB_GC_GUARD(name_value);
-  return Qtrue;
-}
-
-VALUE WarmupStream(VALUE, VALUE vertex_count_value, VALUE index_count_value) {
-  const std::int64_t vertex_count = NUM2INT(vertex_count_value);
-  const std::int64_t index_count = NUM2INT(index_count_value);
-  StreamStep("warmup_stream", [&] {
-    stream_builder.Warmup(vertex_count, index_count);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE AddVertex(VALUE, VALUE x, VALUE y, VALUE z) {
-  const float fx = static_cast<float>(NUM2DBL(x));
-  const float fy = static_cast<float>(NUM2DBL(y));
-  const float fz = static_cast<float>(NUM2DBL(z));
-  StreamStep("add_vertex", [&] {
-    stream_builder.AddVertex(fx, fy, fz);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE AddNormal(VALUE, VALUE x, VALUE y, VALUE z, VALUE surface_value) {
-  const float nx = static_cast<float>(NUM2DBL(x));
-  const float ny = static_cast<float>(NUM2DBL(y));
-  const float nz = static_cast<float>(NUM2DBL(z));
-  const std::int32_t surface = NUM2INT(surface_value);
-  StreamStep("add_normal", [&] {
-    stream_builder.AddNormal(nx, ny, nz, surface);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE AddUvw(VALUE, VALUE u, VALUE v, VALUE w) {
-  const float fu = static_cast<float>(NUM2DBL(u));
-  const float fv = static_cast<float>(NUM2DBL(v));
-  const float fw = static_cast<float>(NUM2DBL(w));
-  StreamStep("add_uvw", [&] {
-    stream_builder.AddUvw(fu, fv, fw);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE AddVertexIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
-  return Bool(StreamStep("add_vertex_index", [number] { return stream_builder.AddVertexIndex(number); }));
-}
-
-VALUE AddNormalIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
-  return Bool(StreamStep("add_normal_index", [number] { return stream_builder.AddNormalIndex(number); }));
-}
-
-VALUE AddUvwIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
-  StreamStep("add_uvw_index", [number] {
-    stream_builder.AddUvwIndex(number);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE AddFace(VALUE, VALUE face_id, VALUE material_id, VALUE first_triangle, VALUE end_triangle) {
-  const Face face{NUM2INT(face_id), NUM2INT(material_id), NUM2INT(first_triangle), NUM2INT(end_triangle)};
-  StreamStep("add_face", [&face] {
-    stream_builder.AddFace(face);
-    return true;
-  });
-  return Qtrue;
-}
-
-VALUE EvaluateStreamMethod(VALUE, VALUE settings_value) {
-  Check_Type(settings_value, T_STRING);
-  const bool built = StreamStep("evaluate_stream", [settings_value] {
-    return EvaluateStream(SceneRuby::TextOf(settings_value));
-  });
-  RB_GC_GUARD(settings_value);
-  return Bool(built);
-}
-
-}  // namespace
-
-void DefineStreamClass() {
-  const VALUE stream = rb_define_class("ExtStream", rb_cObject);
-  rb_define_singleton_method(stream, "set_geometry_stream", SetGeometryStream, 2);
-  rb_define_singleton_method(stream, "warmup_stream", WarmupStream, 2);
-  rb_define_singleton_method(stream, "add_vertex", AddVertex, 3);
-  rb_define_singleton_method(stream, "add_normal", AddNormal, 4);
-  rb_define_singleton_method(stream, "add_uvw", AddUvw, 3);
-  rb_define_singleton_method(stream, "add_vertex_index", AddVertexIndex, 1);
-  rb_define_singleton_method(stream, "add_normal_index", AddNormalIndex, 1);
-  rb_define_singleton_method(stream, "add_uvw_index", AddUvwIndex, 1);
-  rb_define_singleton_method(stream, "add_face", AddFace, 4);
-  rb_define_singleton_method(stream, "evaluate_stream", EvaluateStreamMethod, 1);
 }
 
 }  // namespace SketchupManager

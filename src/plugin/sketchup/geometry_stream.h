@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "sketchup/corner_table.h"
+#include "sketchup/index_table.h"
+#include "sketchup/large_buffer.h"
+#include "sketchup/position_key.h"
 #include "zarnik.h"
 
 namespace Zarnik {
@@ -28,16 +30,18 @@ struct Face {
 struct GeometryStream {
   std::vector<Face> faces;
   std::string name;
-  std::vector<Vec3<float>> normals;  // unique, not yet of unit length
-  std::vector<Vec3<float>> uvws;
-  std::vector<Vec3<float>> points;   // unique positions, metres
-  std::vector<std::int32_t> normal_indices;
-  std::vector<std::int32_t> uvw_indices;
-  std::vector<std::int32_t> vertex_indices;  // three per triangle
+  LargeVector<Vec3<float>> normals;  // unique, not yet of unit length
+  LargeVector<Vec3<float>> uvws;
+  LargeVector<Vec3<float>> points;   // unique positions, metres
+  LargeVector<std::int32_t> normal_indices;
+  LargeVector<std::int32_t> uvw_indices;
+  LargeVector<std::int32_t> vertex_indices;  // three per triangle
 };
 
 class GeometryStreamBuilder {
  public:
+  GeometryStreamBuilder();
+
   // Surfaces whose normals meet at a right angle at one corner are told apart by this.
   static constexpr std::int32_t kSurfaceStep = 100000;
 
@@ -67,32 +71,68 @@ class GeometryStreamBuilder {
   // Empties everything but the name.
   void Clear();
 
-  std::size_t VertexCallCount() const { return vertices_.size(); }
+  std::size_t VertexCallCount() const { return vertex_points_.size(); }
   std::size_t NormalCallCount() const { return surface_ids_.size(); }
 
  private:
-  // The normal index for the key of vertex call `number` (1-based) and its surface, as the
-  // normal table holds it now; 0 when the table has no such key.
-  std::int32_t LookUpNormal(std::size_t number) const;
+  // Normals are filed by (position, surface). A position is named by its point, since two
+  // positions with the same key are the same point. The one exception: a normal that
+  // arrives before the first vertex of a stream belongs to the latest position of the
+  // previous stream, which is no point of this one; it is named kStalePosition, and so is
+  // the point that later turns out to have that position.
+  static constexpr std::int32_t kStalePosition = -2;
+
+  std::int32_t PositionOfPoint(std::int32_t point) const {
+    return point == stale_point_ ? kStalePosition : point;
+  }
+  static std::uint64_t NormalKey(std::int32_t position, std::int32_t surface) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(position)) << 32) | static_cast<std::uint32_t>(surface);
+  }
+  std::int32_t FindNormalEntry(std::uint64_t key) const;
+  std::int32_t FileNormal(std::uint64_t key, bool& inserted);
+  // The point with this position's key, made when there is none.
+  std::int32_t FilePoint(const Vec3<float>& p);
+
+  // Positions seen lately, by their exact bits. The same bits make the same key, so a
+  // position that comes again soon (as the corners around a shared vertex do) needs
+  // neither a key nor a table lookup.
+  struct RecentPosition {
+    std::uint32_t bits[3];
+    std::int32_t point;  // -1: empty
+  };
+  static constexpr std::size_t kRecentPositions = 4096;
+  std::vector<RecentPosition> recent_;
+
+  // Per point: the first (surface, entry) filed there, so that a corner on a single
+  // smoothing surface finds its normal without a table lookup.
+  struct PointNormal {
+    std::int32_t surface;
+    std::int32_t entry;  // -1: none yet
+  };
+  LargeVector<PointNormal> point_normals_;
 
   GeometryStream stream_;
 
-  // Per AddVertex call: the converted position and the unique point it merged into.
-  std::vector<Vec3<float>> vertices_;
-  std::vector<std::int32_t> vertex_points_;
+  // Per AddVertex call: the point it merged into.
+  LargeVector<std::int32_t> vertex_points_;
   Vec3<float> last_vertex_{0.0f, 0.0f, 0.0f};
+  std::int32_t last_point_ = -1;  // -1 until the stream's first vertex
+  bool stale_position_used_ = false;
+  StreamKeys::PositionKey stale_key_{};
+  std::int32_t stale_point_ = -1;
 
   // Per AddNormal call: the (possibly raised) surface and, when the call followed its own
-  // vertex call, the normal-table entry its key landed in (-1 otherwise).
-  std::vector<std::int32_t> surface_ids_;
-  std::vector<std::int32_t> corner_entries_;
+  // vertex call, the normal entry its key landed in (-1 otherwise).
+  LargeVector<std::int32_t> surface_ids_;
+  LargeVector<std::int32_t> corner_entries_;
 
-  CornerTable positions_;  // position key -> index into points
-  // Position-and-surface key -> entry; entry -> index into normals. An entry's normal can
-  // be replaced later (a right-angled normal under the raised surface), which every corner
-  // that landed in the entry then sees.
-  CornerTable normal_keys_;
-  std::vector<std::int32_t> normal_entries_;
+  IndexTable positions_;  // position key -> point
+  // Normal key -> entry; entry -> normal. An entry's normal can be replaced later (a
+  // right-angled normal under the raised surface), which every corner that landed in the
+  // entry then sees.
+  IndexTable normal_keys_;
+  LargeVector<std::uint64_t> entry_keys_;
+  LargeVector<std::int32_t> entry_normals_;
 };
 
 namespace SketchupManager {
