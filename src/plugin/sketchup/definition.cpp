@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "sketchup/su_manager.h"
 #include "zarnik/node_utils.h"
@@ -66,7 +67,7 @@ void FillFaceSlots(std::vector<std::int32_t>& slots, const Face& face, std::int3
 Definition::~Definition() { NodeUtils::SafeDestroy(mesh_); }
 
 bool Definition::Evaluate() {
-  if (!IsDefinition()) return false;
+  if (!IsDefinition() || proxy_) return false;
   if (!mesh_) mesh_ = ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true);
   return mesh_ != nullptr;
 }
@@ -78,6 +79,19 @@ void Definition::ClearGeometry() {
   faces_.clear();
   material_slots_.clear();
   material_maps_.clear();
+}
+
+bool Definition::SetProxy(const std::string& path) {
+  std::shared_ptr<Proxy> loaded = ProxyManager::CreateProxy(path);
+  // A file that gives nothing must not take away what the definition shows now.
+  if (!loaded || !loaded->node) return false;
+  proxy_ = std::move(loaded);
+  ClearGeometry();
+  return true;
+}
+
+void Definition::UpdateProxy() {
+  if (HasUsableProxy() && !proxy_->path.empty()) SetProxy(std::string(proxy_->path));
 }
 
 void Definition::ClearMatrices() {
@@ -92,7 +106,7 @@ std::shared_ptr<MeshMaterialMap> Definition::GetMaterialMap(std::int32_t materia
 }
 
 void Definition::AddInstance(const Float4x4& world, std::int32_t material) {
-  if (!mesh_) return;
+  if (!mesh_ && !proxy_) return;
   std::shared_ptr<MeshMaterialMap>& map = material_maps_[material];
   if (!map) map = std::make_shared<MeshMaterialMap>(*this);
   map->AddMatrix(world);
@@ -112,7 +126,7 @@ std::shared_ptr<SuMaterial> Definition::GetMaterial(std::int32_t face_id) const 
 }
 
 void Definition::SetGeometrySettings(const Json::Value& settings) {
-  if (!mesh_ || !settings.isObject()) return;
+  if (!mesh_ || proxy_ || !settings.isObject()) return;
   mesh_->set(kSmoothing, ReadBool(settings, "smoothing", true), false);
   mesh_->set(kSmoothingAngle, ReadFloat(settings, "angle", 89.0f), false);
   mesh_->set(kSubdLevel, ReadInt(settings, "level", 0), false);
@@ -216,7 +230,7 @@ void Definition::TryToRebuildFaceMaterials() {
 }
 
 void Definition::UpdateMaterials() {
-  if (!mesh_) return;
+  if (!mesh_ || proxy_) return;
   TryToRebuildFaceMaterials();
   RebuildMeshMaterialMaps();
 }

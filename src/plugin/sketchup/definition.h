@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <json/json.h>
@@ -14,6 +15,7 @@
 #include "sketchup/entity.h"
 #include "sketchup/geometry_stream.h"
 #include "sketchup/mesh_material_map.h"
+#include "sketchup/proxy_manager.h"
 #include "sketchup/su_material.h"
 #include "utils/matrix.h"
 #include "zarnik.h"
@@ -28,9 +30,11 @@ class Definition : public Entity {
   explicit Definition(std::int32_t id) : Entity(id, kDefinition) {}
   ~Definition() override;
 
-  // The node that shows the definition: its mesh (null until a stream built one).
-  ApiNode* GetMesh() const { return mesh_; }
-  // Creates the mesh node when there is none. False when it cannot be made.
+  // The node that shows the definition: the proxy's node when it has a usable proxy, else
+  // its mesh (null until a stream built one).
+  ApiNode* GetMesh() const { return HasUsableProxy() ? proxy_->node : mesh_; }
+  // Creates the mesh node when there is none. False when it cannot be made, and while a
+  // proxy stands in for the mesh (streams are then ignored).
   bool Evaluate();
   // Destroys the mesh and forgets faces, slots and material maps (their nodes go too).
   void ClearGeometry();
@@ -44,6 +48,18 @@ class Definition : public Entity {
   std::shared_ptr<SuMaterial> GetMaterial(std::int32_t face_id) const;
   bool HasFace(std::int32_t face_id) const { return face_materials_.count(face_id) != 0; }
   void MarkMaterialsDirty() { materials_dirty_ = true; }
+
+  // Proxies: geometry from a file shown instead of the mesh. While one is set, streams,
+  // geometry settings and material changes are refused.
+  bool HasProxy() const { return proxy_ != nullptr; }
+  bool HasUsableProxy() const { return proxy_ && proxy_->node; }
+  const std::shared_ptr<Proxy>& proxy() const { return proxy_; }
+  // Takes the file's proxy; when it is usable the mesh and everything built on it go.
+  // False, with nothing changed, when the file yields no usable proxy.
+  bool SetProxy(const std::string& path);
+  // Takes the proxy of the same path again (the cached one while the file is cached).
+  void UpdateProxy();
+  void ClearProxy() { proxy_.reset(); }
 
   // Smoothing, subdivision and interpolation settings from JSON, written into the mesh;
   // then the render manager restarts. Ignored without a mesh or for anything but an object.
@@ -83,6 +99,7 @@ class Definition : public Entity {
   std::int32_t SlotFor(const std::shared_ptr<SuMaterial>& material, std::int32_t& next);
 
   ApiNode* mesh_ = nullptr;  // created here, destroyed with the definition
+  std::shared_ptr<Proxy> proxy_;
   std::map<std::int32_t, std::shared_ptr<SuMaterial>> face_materials_;
   SlotTable material_slots_;
   std::vector<std::int32_t> face_ids_;

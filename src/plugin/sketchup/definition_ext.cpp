@@ -1,5 +1,6 @@
 // The Ruby face of definitions: class ExtDefinition.
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -101,7 +102,7 @@ VALUE SetEditMode(VALUE, VALUE id_value, VALUE flag) {
   const bool edit = Flag(flag);
   return Bool(Shield("ExtDefinition.set_edit_mode", false, [&] {
     std::shared_ptr<Definition> definition = GetDefinition(id);
-    if (!definition) return false;
+    if (!definition || definition->HasProxy()) return false;
     definition->edit_mode = edit;
     return true;
   }));
@@ -114,7 +115,7 @@ VALUE SetMaterialMethod(VALUE, VALUE id_value, VALUE face_value, VALUE material_
   const bool update = Flag(update_flag);
   return Bool(Shield("ExtDefinition.set_material", false, [&] {
     std::shared_ptr<Definition> definition = GetDefinition(id);
-    if (!definition || !definition->HasFace(face_id)) return false;
+    if (!definition || definition->HasProxy() || !definition->HasFace(face_id)) return false;
     definition->SetMaterial(GetMaterial(material_id), face_id);
     if (update && definition->GetMesh()) {
       definition->TryToRebuildFaceMaterials();
@@ -130,7 +131,7 @@ VALUE GetMaterialId(VALUE, VALUE id_value, VALUE item_value, VALUE instance_flag
   const bool of_instance = Flag(instance_flag);
   return INT2NUM(Shield("ExtDefinition.get_material_id", kNoId, [&] {
     std::shared_ptr<Definition> definition = GetDefinition(id);
-    if (!definition) return kNoId;
+    if (!definition || definition->HasProxy()) return kNoId;
     std::shared_ptr<SuMaterial> material;
     if (of_instance) {
       std::shared_ptr<Instance> instance = GetInstance(item);
@@ -146,9 +147,43 @@ VALUE UpdateAllMaterials(VALUE, VALUE id_value) {
   const std::int32_t id = NUM2INT(id_value);
   return Bool(Shield("ExtDefinition.update_all_materials", false, [id] {
     std::shared_ptr<Definition> definition = GetDefinition(id);
-    if (!definition) return false;
+    if (!definition || definition->HasProxy()) return false;
     definition->MarkMaterialsDirty();
     definition->UpdateMaterials();
+    return true;
+  }));
+}
+
+// False when the file gives no usable proxy; the definition keeps what it showed.
+VALUE SetProxyMethod(VALUE, VALUE id_value, VALUE path_value) {
+  const std::int32_t id = NUM2INT(id_value);
+  Check_Type(path_value, T_STRING);
+  return Bool(Shield("ExtDefinition.set_proxy", false, [&] {
+    const std::string path = SceneRuby::TextOf(path_value);
+    std::shared_ptr<Definition> definition = GetDefinition(id);
+    if (!definition || path.empty()) return false;
+    if (definition->HasUsableProxy() && definition->proxy()->path == path) return false;
+    return definition->SetProxy(path);
+  }));
+}
+
+VALUE UpdateProxyMethod(VALUE, VALUE id_value) {
+  const std::int32_t id = NUM2INT(id_value);
+  return Bool(Shield("ExtDefinition.update_proxy", false, [id] {
+    std::shared_ptr<Definition> definition = GetDefinition(id);
+    if (!definition) return false;
+    definition->UpdateProxy();
+    return true;
+  }));
+}
+
+// The mesh is not rebuilt here: the Ruby side streams the geometry again.
+VALUE ClearProxyMethod(VALUE, VALUE id_value) {
+  const std::int32_t id = NUM2INT(id_value);
+  return Bool(Shield("ExtDefinition.clear_proxy", false, [id] {
+    std::shared_ptr<Definition> definition = GetDefinition(id);
+    if (!definition) return false;
+    definition->ClearProxy();
     return true;
   }));
 }
@@ -165,6 +200,9 @@ void DefineDefinitionClass() {
   rb_define_singleton_method(definition, "set_material", SetMaterialMethod, 4);
   rb_define_singleton_method(definition, "get_material_id", GetMaterialId, 3);
   rb_define_singleton_method(definition, "update_all_materials", UpdateAllMaterials, 1);
+  rb_define_singleton_method(definition, "set_proxy", SetProxyMethod, 2);
+  rb_define_singleton_method(definition, "update_proxy", UpdateProxyMethod, 1);
+  rb_define_singleton_method(definition, "clear_proxy", ClearProxyMethod, 1);
 }
 
 }  // namespace SketchupManager
