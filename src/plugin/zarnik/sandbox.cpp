@@ -187,7 +187,8 @@ void DropSandboxLinks() {
 
 void CreateSandbox() {
   ApiRootNodeGraph& root = ApiProjectManager::rootNodeGraph();
-  if (Sandbox()) {
+  const bool replacing = Sandbox() != nullptr;
+  if (replacing) {
     // An existing sandbox holds the user's edits and the geometry is wired to its links;
     // it is only worth replacing when the root graph has materials still in use there.
     bool any_to_move = false;
@@ -197,7 +198,6 @@ void CreateSandbox() {
       }
     }
     if (!any_to_move) return;
-    DropSandboxLinks();
   }
 
   DebugLog("Creating sandbox");
@@ -207,6 +207,8 @@ void CreateSandbox() {
     return;
   }
   graph->setName(kSandboxName);
+  // Only now that a replacement exists may the old links leave the registries.
+  if (replacing) DropSandboxLinks();
 
   ApiMainWindow* window = MainWindow();
   if (ApiNodeGraphEditor* editor = GetSandboxEditor()) editor->setContentGraph(graph);
