@@ -15,7 +15,6 @@
 #include "utils/paths.h"
 #include "zarnik.h"
 #include "zarnik/node_utils.h"
-#include "zarnik/zarnik_manager.h"
 #include "zarnik/zarnik_window.h"
 
 namespace Zarnik {
@@ -182,21 +181,6 @@ TEST_F(SandboxTest, ReplacingTheSandboxKeepsNoStaleLinksAndSparesEdits) {
   EXPECT_NE(MaterialManager::GetMaterialNode(20500), old_link);
   ASSERT_EQ(ZarnikWindow::Materials().size(), 1u);
   EXPECT_STREQ(ZarnikWindow::Materials()[0].material->name(), "Slate");
-}
-
-TEST_F(SandboxTest, UpdatesOnlyWhileRunningWithAWindow) {
-  ApiNode* brick = Material("Brick");
-  UseOn(brick, "Roof");
-  ZarnikWindow::CreateSandbox();
-  ApiNode* slate = Material("Slate");
-  ZarnikManager::SetRenderState(ZarnikManager::Paused);
-  ZarnikWindow::UpdateSandbox(slate, 3);
-  ZarnikManager::SetRenderState(ZarnikManager::Running);
-  ZarnikWindow::UpdateSandbox(slate, 3);  // no window in this process
-  ZarnikManager::SetRenderState(ZarnikManager::Stopped);
-  EXPECT_EQ(ZarnikWindow::CheckOwner(slate), Owner::Root);
-  EXPECT_EQ(ZarnikWindow::Materials().size(), 1u);
-  EXPECT_FALSE(ZarnikWindow::AlreadyHaveId(3));
 }
 
 TEST_F(SandboxTest, MaterialTextRoundTrips) {
