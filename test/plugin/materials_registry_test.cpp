@@ -29,6 +29,8 @@ class MaterialRegistryTest : public ::testing::Test {
     char pattern[] = "/tmp/materials_registry_XXXXXX";
     if (!mkdtemp(pattern)) return;
     home_ = pattern;
+    const char* old_home = getenv("HOME");
+    old_home_ = old_home ? old_home : "";
     setenv("HOME", home_.c_str(), 1);
     fs::create_directories(Strings::GetPreviewTexturesPath());
     started_ = apiMode_Shared_start("ZARNIKSU", false, nullptr, nullptr, nullptr);
@@ -36,7 +38,10 @@ class MaterialRegistryTest : public ::testing::Test {
   static void TearDownTestSuite() {
     MaterialManager::CleanMaterials();
     if (started_) apiMode_Shared_exit(nullptr);
-    if (!home_.empty()) fs::remove_all(home_);
+    if (home_.empty()) return;
+    // Suites that follow keep their logs under the HOME they started with.
+    old_home_.empty() ? unsetenv("HOME") : setenv("HOME", old_home_.c_str(), 1);
+    fs::remove_all(home_);
   }
   void SetUp() override {
     ASSERT_TRUE(started_);
@@ -53,9 +58,11 @@ class MaterialRegistryTest : public ::testing::Test {
   }
 
   static std::string home_;
+  static std::string old_home_;
   static bool started_;
 };
 std::string MaterialRegistryTest::home_;
+std::string MaterialRegistryTest::old_home_;
 bool MaterialRegistryTest::started_ = false;
 
 // Both directions agree for every host id and scene id the test touched.

@@ -21,11 +21,16 @@ class TextureTrackerTest : public ::testing::Test {
     char pattern[] = "/tmp/materials_texture_XXXXXX";
     if (!mkdtemp(pattern)) return;
     home_ = pattern;
+    const char* old_home = getenv("HOME");
+    old_home_ = old_home ? old_home : "";
     setenv("HOME", home_.c_str(), 1);
     fs::create_directories(Strings::GetWorkingTexturesPath());
   }
   static void TearDownTestSuite() {
-    if (!home_.empty()) fs::remove_all(home_);
+    if (home_.empty()) return;
+    // Suites that follow keep their logs under the HOME they started with.
+    old_home_.empty() ? unsetenv("HOME") : setenv("HOME", old_home_.c_str(), 1);
+    fs::remove_all(home_);
   }
   void SetUp() override {
     ASSERT_FALSE(home_.empty());
@@ -49,8 +54,10 @@ class TextureTrackerTest : public ::testing::Test {
   }
 
   static std::string home_;
+  static std::string old_home_;
 };
 std::string TextureTrackerTest::home_;
+std::string TextureTrackerTest::old_home_;
 
 TEST_F(TextureTrackerTest, WritesByFileNameOnceUntilNewBytesArrive) {
   ASSERT_TRUE(TextureTracker::AddTexture("/a/b/wood.png", "grain-1"));
