@@ -247,6 +247,31 @@ TEST_F(HostMaterialTest, LinkingScalesTheLiveNodeButStoresTheNeutralForm) {
   EXPECT_EQ(MaterialManager::GetZarnikToSuLink(kScene), -1);
 }
 
+TEST_F(HostMaterialTest, OnlyTheHolderOfALinkRescalesTheSceneMaterial) {
+  ApiNode* scene = SceneMaterial(kScene + 2);
+  HostMaterialUpdate first = Update(45);
+  first.link_id = kScene + 2;
+  first.scale = float_2{2.f, 2.f};
+  ASSERT_TRUE(UpdateHostMaterial(first));
+  HostMaterialUpdate second = Update(46);
+  second.link_id = kScene + 2;
+  second.scale = float_2{3.f, 3.f};
+  ASSERT_TRUE(UpdateHostMaterial(second));
+  EXPECT_EQ(MaterialManager::GetZarnikToSuLink(kScene + 2), 46);
+  EXPECT_EQ(TransformOf(scene)->getFloat3(SuMaterial::kTransformScaleAttr).x, 3.f);
+
+  // The first one lost the link: letting it go leaves the second one's scale alone.
+  SketchupManager::SetMaterial(45, nullptr);
+  EXPECT_EQ(TransformOf(scene)->getFloat3(SuMaterial::kTransformScaleAttr).x, 3.f);
+  EXPECT_EQ(MaterialManager::GetZarnikToSuLink(kScene + 2), 46);
+
+  // Once the registry is cleaned the node is gone; the host material does not touch it.
+  auto holder = SketchupManager::GetMaterial(46);
+  MaterialManager::CleanMaterials();
+  EXPECT_FALSE(holder->TryToUpdateScale(float_2{1.f, 1.f}));
+  EXPECT_FALSE(holder->TryToUpdateColor(float_3{0.f, 0.f, 0.f}));
+}
+
 TEST_F(HostMaterialTest, LinkWithoutSceneMaterialFallsBackToConversion) {
   HostMaterialUpdate update = Update(50, "/nowhere/b.jpg");
   update.link_id = kScene + 77;

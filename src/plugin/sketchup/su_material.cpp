@@ -7,6 +7,7 @@
 
 #include "materials/host_material_ext.h"
 #include "materials/mat_manager.h"
+#include "sketchup/su_manager.h"
 #include "utils/strings.h"
 #include "zarnik/node_json.h"
 #include "zarnik/node_utils.h"
@@ -162,10 +163,22 @@ bool SuMaterial::AssignZarnikMaterial(std::int32_t zarnik_id, float_2 scale, flo
     changed = true;
   }
 
+  const bool held = !changed && LinkIsLive();
+
   if (!node_is_linked_) converted_node_ = node_;
   node_ = MaterialManager::GetMaterialNode(zarnik_id);
   node_is_linked_ = true;
   if (!node_) return false;
+
+  if (!held) {
+    // Taking the node over: whoever held it puts it back to its neutral scale first, so
+    // that the scale recorded here is the scale the node really has.
+    const int holder_id = MaterialManager::GetZarnikToSuLink(zarnik_id);
+    if (holder_id != -1 && holder_id != id_) {
+      if (std::shared_ptr<SuMaterial> holder = SketchupManager::GetMaterial(holder_id)) holder->RevertOldZarnikMaterial();
+    }
+    scale_ = kNeutralScale;
+  }
 
   MaterialManager::LinkSuWithZarnik(id_, zarnik_id);
   if (std::shared_ptr<UiMat> record = MaterialManager::GetUiMaterial(zarnik_id)) record->BuildPreviewTexture(false);
@@ -176,8 +189,15 @@ bool SuMaterial::AssignZarnikMaterial(std::int32_t zarnik_id, float_2 scale, flo
   return true;
 }
 
+// The scene material's node is only ours to change while the registry still records our
+// link to it: cleaning the registry destroys the node, and another host material that
+// links to the same scene material takes it over.
+bool SuMaterial::LinkIsLive() const {
+  return linked_id_ >= MaterialManager::kSceneStartSlot && MaterialManager::GetSuToZarnikLink(id_) == linked_id_;
+}
+
 bool SuMaterial::TryToUpdateColor(float_3 color) {
-  if (linked_id_ < MaterialManager::kSceneStartSlot) return false;
+  if (!LinkIsLive()) return false;
   if (color == color_) return false;
   if (!node_ || !NodeUtils::IsMaterialType(node_->type())) return false;
   ApiNode* rgb = node_->connectedNode(ColorPin());
@@ -188,7 +208,7 @@ bool SuMaterial::TryToUpdateColor(float_3 color) {
 }
 
 bool SuMaterial::TryToUpdateScale(float_2 scale) {
-  if (linked_id_ < MaterialManager::kSceneStartSlot || !node_) return false;
+  if (!LinkIsLive() || !node_) return false;
   if (scale == scale_) return false;
   if (!IsUsableScale(scale) || !IsUsableScale(scale_)) {
     LOG(ERROR) << "Host material " << id_ << ": texture scale (" << scale.x << ", " << scale.y << ") refused";

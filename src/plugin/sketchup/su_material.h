@@ -98,6 +98,7 @@ class SuMaterial {
 
  private:
   PinId ColorPin() const;
+  bool LinkIsLive() const;
   // Writes the current scale to the transform nodes below the node; see TryToUpdateScale.
   bool RescaleTransforms(float_2 scale);
   void StoreNeutralForm();
