@@ -9,6 +9,8 @@
 #include <string>
 
 #include "materials/host_material_ext.h"
+#include "sketchup/proxy_manager.h"
+#include "sketchup/su_ruby_ext.h"
 #include "utils/matrix.h"
 #include "utils/paths.h"
 #include "zarnik/zarnik_manager.h"
@@ -248,6 +250,10 @@ void Init() {
   // The scene and material modules register their classes here as they arrive:
   // ExtDefinition, ExtEntity, ExtInstance and ExtMaterial, and "clear_proxies" on ZarnikExt.
   HostMaterialExt::Init();
+  SketchupManager::DefineEntityClass();
+  SketchupManager::DefineDefinitionClass();
+  SketchupManager::DefineInstanceClass();
+  ProxyManager::DefineRubyMethods();
 }
 
 }  // namespace ZarnikManagerExt

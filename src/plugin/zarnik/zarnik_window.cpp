@@ -3,10 +3,14 @@
 #include <glog/logging.h>
 
 #include <exception>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "application/logger.h"
 #include "materials/mat_manager.h"
 #include "materials/texture_tracker.h"
+#include "sketchup/proxy_manager.h"
 #include "utils/matrix.h"
 #include "utils/strings.h"
 #include "zarnik/zarnik_manager.h"
@@ -283,16 +287,29 @@ void ResetScene() {
     }
   }
   {
-    // Everything else that is a node goes. Proxy nodes are to be spared here and dropped
-    // through the proxy manager once proxies exist (ProxyManager::FindProxy, DropProxy).
+    // Everything else that is a node goes, except proxy nodes: their records own them.
     ApiItemArray items;
     root.getOwnedItems(items);
     for (std::size_t i = 0; i < items.size(); ++i) {
       ApiItem* item = items[i];
       ApiNode* node = item ? item->toNode() : nullptr;
-      if (!node || ZarnikManager::IsRenderTarget(node)) continue;
+      if (!node || ZarnikManager::IsRenderTarget(node) || !ProxyManager::FindProxy(node).empty()) continue;
       node->destroy();
     }
+  }
+  {
+    // Proxy nodes go through the cache, so that no record is left with a dead node.
+    ApiItemArray items;
+    root.getOwnedItems(items);
+    std::vector<std::string> proxy_paths;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      ApiItem* item = items[i];
+      ApiNode* node = item ? item->toNode() : nullptr;
+      if (!node || ZarnikManager::IsRenderTarget(node)) continue;
+      std::string path = ProxyManager::FindProxy(node);
+      if (!path.empty()) proxy_paths.push_back(std::move(path));
+    }
+    for (const std::string& path : proxy_paths) ProxyManager::DropProxy(path);
   }
 
   DropSandboxLinks();
