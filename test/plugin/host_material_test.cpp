@@ -23,6 +23,7 @@
 namespace Zarnik {
 namespace MaterialManagerExt {
 std::uint64_t PathHash(const char* s, std::size_t size);
+std::string PreviewPath(int host_id, bool rebuild);
 }
 
 namespace {
@@ -270,6 +271,26 @@ TEST_F(HostMaterialTest, OnlyTheHolderOfALinkRescalesTheSceneMaterial) {
   MaterialManager::CleanMaterials();
   EXPECT_FALSE(holder->TryToUpdateScale(float_2{1.f, 1.f}));
   EXPECT_FALSE(holder->TryToUpdateColor(float_3{0.f, 0.f, 0.f}));
+}
+
+TEST_F(HostMaterialTest, PreviewRebuildKeepsTheHostScale) {
+  ApiNode* scene = SceneMaterial(kScene + 3);
+  HostMaterialUpdate update = Update(47);
+  update.link_id = kScene + 3;
+  update.scale = float_2{2.f, 4.f};
+  ASSERT_TRUE(UpdateHostMaterial(update));
+  EXPECT_EQ(MaterialManagerExt::PreviewPath(47, true), "");  // no UI record: nothing to show
+
+  MaterialManager::SetUiMaterial(kScene + 3, std::make_shared<UiMat>("scene preview", kScene + 3));
+  const std::string path = MaterialManagerExt::PreviewPath(47, true);
+  ASSERT_FALSE(path.empty());
+  EXPECT_TRUE(Strings::FileExists(path));
+  EXPECT_EQ(TransformOf(scene)->getFloat3(SuMaterial::kTransformScaleAttr), (float_3{2.f, 4.f, 1.f}));
+  EXPECT_EQ(SketchupManager::GetMaterial(47)->scale(), (float_2{2.f, 4.f}));
+  EXPECT_EQ(MaterialManagerExt::PreviewPath(47, false), path);
+
+  fs::remove(path);
+  EXPECT_EQ(MaterialManagerExt::PreviewPath(47, false), "");
 }
 
 TEST_F(HostMaterialTest, LinkWithoutSceneMaterialFallsBackToConversion) {

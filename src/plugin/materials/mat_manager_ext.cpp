@@ -30,6 +30,10 @@
 namespace Zarnik {
 namespace MaterialManagerExt {
 
+// The preview of a host material's scene material; "" without a UI record or a file. With
+// `rebuild` the preview is rendered again first, at a texture scale that shows the texture.
+std::string PreviewPath(int host_id, bool rebuild);
+
 // ---- Path hash ------------------------------------------------------------------------------
 //
 // The Ruby side keys stored texture records by this number, so it must stay the very value
@@ -347,6 +351,8 @@ VALUE CreateNewMaterial(VALUE, VALUE kind_value, VALUE parameters) {
   return INT2NUM(id);
 }
 
+}  // namespace
+
 // ---- get_material_preview, get_texture_scale --------------------------------------------------
 
 std::string PreviewPath(int host_id, bool rebuild) {
@@ -369,6 +375,8 @@ std::string PreviewPath(int host_id, bool rebuild) {
   }
   return !path.empty() && Strings::FileExists(path) ? path : std::string();
 }
+
+namespace {
 
 VALUE AnswerPreview(int host_id, bool rebuild, int& state) noexcept {
   const std::string path =
