@@ -360,20 +360,6 @@ TEST_F(HostMaterialTest, DeserializedMaterialTakesFileNamesItLacks) {
   new_node->destroy();
 }
 
-TEST_F(HostMaterialTest, SettingsRefuseUnknownInput) {
-  EXPECT_EQ(HostMaterialExt::TextureMethod(), HostMaterialExt::kTexturesInModel);
-  EXPECT_FALSE(HostMaterialExt::SetTextureMethod("skp file"));
-  const std::string folder = home_ + "/custom/textures";
-  EXPECT_TRUE(HostMaterialExt::SetTextureFolder(folder));
-  EXPECT_FALSE(HostMaterialExt::SetTextureFolder(""));
-  EXPECT_EQ(HostMaterialExt::TextureFolder(), folder);
-  EXPECT_TRUE(HostMaterialExt::SetTextureMethod("Local folder"));
-  EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_TRUE(HostMaterialExt::SetTextureMethod("SKP file"));
-  EXPECT_EQ(HostMaterialExt::TextureMethod(), HostMaterialExt::kTexturesInModel);
-  EXPECT_EQ(HostMaterialExt::MaterialTypeName(kGlossy), "Glossy");
-}
-
 TEST_F(HostMaterialTest, PathHashCoversEveryLengthClass) {
   EXPECT_EQ(MaterialManagerExt::PathHash("", 0), 0x9ae16a3b2f90404fULL);
   std::string text;

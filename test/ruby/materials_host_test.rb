@@ -8,7 +8,6 @@ module HostMaterialNodes
   RGB = 33
   FLOAT = 31
   IMAGE = 34
-  ALPHA_IMAGE = 35
 
   # The update array with sensible defaults; keyword arguments replace entries.
   def entry(id, name: "m#{id}", color: [255, 128, 0], texture: "", scale: [1.0, 1.0], opacity: 0.5,
@@ -71,19 +70,6 @@ class MaterialsHostTest < Minitest::Test
     # Updating again refreshes the same node.
     assert_equal true, ExtMaterial.update(entry(1, name: "orange", color: [0, 0, 255]))
     assert_equal [0.0, 0.0, 1.0], ZarnikProbe.attr(ZarnikProbe.input(node, 30), 185)
-  end
-
-  def test_texture_extension_is_compared_in_lower_case
-    { "shiny.PNG" => ALPHA_IMAGE, "scan.tif" => ALPHA_IMAGE, "photo.jpg" => FLOAT, "nodot" => FLOAT }
-      .each_with_index do |(file, opacity_type), i|
-      path = File.join(Dir.home, "tex#{i}", file)
-      assert_equal true, ExtMaterial.update(entry(10 + i, name: "t#{i}", texture: path))
-      node = material_node("t#{i}")
-      image = ZarnikProbe.input(node, 30)
-      assert_equal IMAGE, ZarnikProbe.node_type(image), file
-      assert_equal path, ZarnikProbe.attr(image, 34)
-      assert_equal opacity_type, ZarnikProbe.node_type(ZarnikProbe.input(node, 125)), file
-    end
   end
 
   def test_nothing_is_updated_for_id_minus_one
