@@ -8,6 +8,7 @@
 // Id spaces: library materials from 10000, material-set categories from 10001 (a separate
 // counter), scene materials from 20000. Only scene materials are ever linked.
 
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -56,6 +57,8 @@ void CleanMaterials();
 // A null value erases the JSON form; a null node erases the realized node.
 void SetMaterial(int id, const Json::Value& json);
 void SetMaterial(int id, ApiNode* node);
+// A plain nullptr would fit both forms; it means the node.
+inline void SetMaterial(int id, std::nullptr_t) { SetMaterial(id, static_cast<ApiNode*>(nullptr)); }
 // The realized node; realized from the JSON form on first use. Null when neither exists
 // or the JSON names nothing the engine can build.
 ApiNode* GetMaterialNode(int id);
