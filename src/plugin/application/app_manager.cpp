@@ -10,6 +10,7 @@
 #include "application/logger.h"
 #include "application/ruby_bridge.h"
 #include "materials/mat_manager.h"
+#include "sketchup/su_manager.h"
 #include "zarnik.h"
 #include "zarnik/zarnik_manager.h"
 #include "zarnik/zarnik_window.h"
@@ -60,6 +61,7 @@ bool GlobalInit() {
   // Module start-up, in dependency order (render manager, then the host-model registry,
   // then materials); the first one that fails ends start-up.
   if (!InitModule(ZarnikManager::Init)) return false;
+  if (!InitModule(SketchupManager::Init)) return false;
   if (!InitModule(MaterialManager::Init)) return false;
 
   LOG(INFO) << "ApplicationManager Init Complete";
@@ -91,6 +93,7 @@ void StopServerLoop() {
   if (core_init) {
     ZarnikWindow::CloseWindow();
     ApiChangeManager::stopObserving();
+    SketchupManager::Cleanup();
     MaterialManager::Cleanup();
     ZarnikManager::Cleanup();
   }

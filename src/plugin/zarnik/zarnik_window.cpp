@@ -11,6 +11,7 @@
 #include "materials/mat_manager.h"
 #include "materials/texture_tracker.h"
 #include "sketchup/proxy_manager.h"
+#include "sketchup/su_manager.h"
 #include "utils/matrix.h"
 #include "utils/strings.h"
 #include "zarnik/zarnik_manager.h"
@@ -264,10 +265,9 @@ void Recenter() {
 
 void ResetScene() {
   ZarnikManager::CreateRenderTarget();
-  // The geometry group goes with the other nodes below; the render manager must not keep
-  // pointing at it. (The scene registry's own flush does the same when it runs here.)
-  ZarnikManager::FlushGeometryGroup();
-  // The scene registry joins here: SketchupManager::FlushGeometryLocal().
+  // Dropping the host geometry also makes the render manager forget its geometry group,
+  // which goes with the other nodes below.
+  SketchupManager::FlushGeometryLocal();
   MaterialManager::CleanMaterials();
 
   ApiRootNodeGraph& root = ApiProjectManager::rootNodeGraph();
