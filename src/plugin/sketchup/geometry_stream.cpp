@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "sketchup/su_manager.h"
 #include "utils/matrix.h"
@@ -41,10 +42,17 @@ std::int32_t RaiseSurface(std::int32_t surface) {
 }  // namespace
 
 void GeometryStreamBuilder::Warmup(std::int64_t vertex_count, std::int64_t index_count) {
+  // Large blocks are mapped lazily, so generous room costs address space, not memory, and
+  // spares the copies of growing arrays. Unique points and normals cannot outnumber the
+  // corners.
   Reserve(stream_.uvws, vertex_count);
+  Reserve(stream_.points, vertex_count);
+  Reserve(stream_.normals, vertex_count);
   Reserve(vertex_points_, vertex_count);
-  Reserve(surface_ids_, vertex_count);
   Reserve(corner_entries_, vertex_count);
+  Reserve(point_normals_, vertex_count);
+  Reserve(entry_keys_, vertex_count);
+  Reserve(entry_normals_, vertex_count);
   Reserve(stream_.normal_indices, index_count);
   Reserve(stream_.uvw_indices, index_count);
   Reserve(stream_.vertex_indices, index_count);
@@ -91,45 +99,56 @@ void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
   last_point_ = point;
 }
 
-std::int32_t GeometryStreamBuilder::FindNormalEntry(std::uint64_t key) const {
+std::int32_t GeometryStreamBuilder::NewNormalEntry(std::uint64_t key) {
+  const std::int32_t entry = static_cast<std::int32_t>(entry_keys_.size());
+  entry_keys_.push_back(key);
+  entry_normals_.push_back(-1);
+  return entry;
+}
+
+std::int32_t GeometryStreamBuilder::FindNormalEntry(std::int32_t point, std::int32_t surface) const {
+  const std::int32_t position = point >= 0 ? PositionOfPoint(point) : kStalePosition;
+  if (position >= 0) {
+    const PointNormal& first = point_normals_[static_cast<std::size_t>(point)];
+    if (first.entry >= 0 && first.surface == surface) return first.entry;
+  }
+  const std::uint64_t key = NormalKey(position, surface);
   return normal_keys_.Find(StreamKeys::HashOf(key),
                            [&](std::int32_t entry) { return entry_keys_[static_cast<std::size_t>(entry)] == key; });
 }
 
-std::int32_t GeometryStreamBuilder::FileNormal(std::uint64_t key, bool& inserted) {
+std::int32_t GeometryStreamBuilder::FileNormal(std::int32_t point, std::int32_t surface, bool& inserted) {
+  const std::int32_t position = point >= 0 ? PositionOfPoint(point) : kStalePosition;
+  const std::uint64_t key = NormalKey(position, surface);
+  if (position >= 0) {
+    PointNormal& first = point_normals_[static_cast<std::size_t>(point)];
+    if (first.entry >= 0 && first.surface == surface) {
+      inserted = false;
+      return first.entry;
+    }
+    if (first.entry < 0) {
+      first = PointNormal{surface, NewNormalEntry(key)};
+      inserted = true;
+      return first.entry;
+    }
+  }
   const std::int32_t entry = normal_keys_.FindOrInsert(
       StreamKeys::HashOf(key), static_cast<std::int32_t>(entry_keys_.size()),
       [&](std::int32_t e) { return entry_keys_[static_cast<std::size_t>(e)] == key; }, inserted);
-  if (inserted) {
-    entry_keys_.push_back(key);
-    entry_normals_.push_back(-1);
-  }
+  if (inserted) NewNormalEntry(key);
   return entry;
 }
 
 void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
   const Vec3<float> n{nx, nz, -ny};
-  std::int32_t position;
-  if (last_point_ >= 0) {
-    position = PositionOfPoint(last_point_);
-  } else {
-    if (!stale_position_used_) {
-      stale_key_ = StreamKeys::KeyOfPosition(last_vertex_.x, last_vertex_.y, last_vertex_.z);
-      stale_position_used_ = true;
-    }
-    position = kStalePosition;
+  if (last_point_ < 0 && !stale_position_used_) {
+    stale_key_ = StreamKeys::KeyOfPosition(last_vertex_.x, last_vertex_.y, last_vertex_.z);
+    stale_position_used_ = true;
   }
   const std::int32_t new_normal = static_cast<std::int32_t>(stream_.normals.size());
 
-  // Most corners meet the first surface filed at their point.
-  std::int32_t entry = -1;
-  PointNormal* first = last_point_ >= 0 ? &point_normals_[static_cast<std::size_t>(last_point_)] : nullptr;
-  if (first && first->entry >= 0 && first->surface == surface) entry = first->entry;
   bool inserted = false;
-  if (entry < 0) {
-    entry = FileNormal(NormalKey(position, surface), inserted);
-    if (first && first->entry < 0) *first = PointNormal{surface, entry};
-  }
+  std::int32_t entry = FileNormal(last_point_, surface, inserted);
   if (inserted) {
     entry_normals_[static_cast<std::size_t>(entry)] = new_normal;
     stream_.normals.push_back(n);
@@ -139,15 +158,18 @@ void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t
     if (!(d > 0.01f)) {
       // At a right angle to the surface's normal here: a crease, so a surface of its own.
       surface = RaiseSurface(surface);
-      entry = FileNormal(NormalKey(position, surface), inserted);
+      entry = FileNormal(last_point_, surface, inserted);
       entry_normals_[static_cast<std::size_t>(entry)] = new_normal;
       stream_.normals.push_back(n);
     }
   }
-  surface_ids_.push_back(surface);
+  const std::size_t call = normal_calls_;
   // The entry stands for this call's key only when the call followed its own vertex call;
   // otherwise the index lookup files the key from the vertex it is given.
-  corner_entries_.push_back(vertex_points_.size() == surface_ids_.size() ? entry : -1);
+  const bool paired = vertex_points_.size() == call + 1;
+  if (!paired) unpaired_surfaces_.emplace_back(call, surface);
+  corner_entries_.push_back(paired ? entry : -1);
+  ++normal_calls_;
 }
 
 void GeometryStreamBuilder::AddUvw(float u, float v, float w) { stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f}); }
@@ -160,12 +182,16 @@ bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
 
 bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
   if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size() ||
-      static_cast<std::size_t>(number) > surface_ids_.size()) {
+      static_cast<std::size_t>(number) > normal_calls_) {
     return false;
   }
   const std::size_t k = static_cast<std::size_t>(number) - 1;
   std::int32_t entry = corner_entries_[k];
-  if (entry < 0) entry = FindNormalEntry(NormalKey(PositionOfPoint(vertex_points_[k]), surface_ids_[k]));
+  if (entry < 0) {
+    const auto unpaired = std::lower_bound(unpaired_surfaces_.begin(), unpaired_surfaces_.end(),
+                                           std::make_pair(k, std::numeric_limits<std::int32_t>::min()));
+    entry = FindNormalEntry(vertex_points_[k], unpaired->second);
+  }
   // A key that names no normal reads the first one, as a lookup of a missing key would.
   stream_.normal_indices.push_back(entry >= 0 ? entry_normals_[static_cast<std::size_t>(entry)] : 0);
   return true;
@@ -184,8 +210,9 @@ void GeometryStreamBuilder::Clear() {
   Empty(stream_.uvw_indices);
   Empty(stream_.vertex_indices);
   Empty(vertex_points_);
-  Empty(surface_ids_);
+  normal_calls_ = 0;
   Empty(corner_entries_);
+  Empty(unpaired_surfaces_);
   Empty(entry_keys_);
   Empty(entry_normals_);
   Empty(point_normals_);

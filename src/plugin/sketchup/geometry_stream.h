@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sketchup/index_table.h"
@@ -72,7 +73,7 @@ class GeometryStreamBuilder {
   void Clear();
 
   std::size_t VertexCallCount() const { return vertex_points_.size(); }
-  std::size_t NormalCallCount() const { return surface_ids_.size(); }
+  std::size_t NormalCallCount() const { return normal_calls_; }
 
  private:
   // Normals are filed by (position, surface). A position is named by its point, since two
@@ -88,8 +89,12 @@ class GeometryStreamBuilder {
   static std::uint64_t NormalKey(std::int32_t position, std::int32_t surface) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(position)) << 32) | static_cast<std::uint32_t>(surface);
   }
-  std::int32_t FindNormalEntry(std::uint64_t key) const;
-  std::int32_t FileNormal(std::uint64_t key, bool& inserted);
+  // The normal entry filed for (the position of `point`, surface); -1 when there is none.
+  // A point of -1 stands for the stale position.
+  std::int32_t FindNormalEntry(std::int32_t point, std::int32_t surface) const;
+  // The same, filing a new entry when there is none.
+  std::int32_t FileNormal(std::int32_t point, std::int32_t surface, bool& inserted);
+  std::int32_t NewNormalEntry(std::uint64_t key);
   // The point with this position's key, made when there is none.
   std::int32_t FilePoint(const Vec3<float>& p);
 
@@ -103,8 +108,8 @@ class GeometryStreamBuilder {
   static constexpr std::size_t kRecentPositions = 4096;
   std::vector<RecentPosition> recent_;
 
-  // Per point: the first (surface, entry) filed there, so that a corner on a single
-  // smoothing surface finds its normal without a table lookup.
+  // Per point: the first (surface, entry) filed there. Most points lie on one smoothing
+  // surface, so most normals need neither a key nor a table.
   struct PointNormal {
     std::int32_t surface;
     std::int32_t entry;  // -1: none yet
@@ -121,15 +126,17 @@ class GeometryStreamBuilder {
   StreamKeys::PositionKey stale_key_{};
   std::int32_t stale_point_ = -1;
 
-  // Per AddNormal call: the (possibly raised) surface and, when the call followed its own
-  // vertex call, the normal entry its key landed in (-1 otherwise).
-  LargeVector<std::int32_t> surface_ids_;
+  // Per AddNormal call: the normal entry its key landed in when the call followed its own
+  // vertex call, else -1; the (possibly raised) surface of such a call is kept aside, by
+  // call number, for the index lookup.
+  std::size_t normal_calls_ = 0;
   LargeVector<std::int32_t> corner_entries_;
+  std::vector<std::pair<std::size_t, std::int32_t>> unpaired_surfaces_;
 
   IndexTable positions_;  // position key -> point
-  // Normal key -> entry; entry -> normal. An entry's normal can be replaced later (a
-  // right-angled normal under the raised surface), which every corner that landed in the
-  // entry then sees.
+  // Normal key -> entry for the keys that no point record holds; entry -> normal. An
+  // entry's normal can be replaced later (a right-angled normal under the raised surface),
+  // which every corner that landed in the entry then sees.
   IndexTable normal_keys_;
   LargeVector<std::uint64_t> entry_keys_;
   LargeVector<std::int32_t> entry_normals_;

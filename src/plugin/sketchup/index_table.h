@@ -33,7 +33,7 @@ class IndexTable {
   // As Find; when nothing matches, files `index` under `hash` and answers it.
   template <class Same>
   std::int32_t FindOrInsert(std::uint64_t hash, std::int32_t index, Same&& same, bool& inserted) {
-    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    if ((count_ + 1) * 10 > slots_.size() * 7) Grow();  // at most 70% full
     const std::uint32_t fingerprint = Fingerprint(hash);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = fingerprint >> shift_;; i = (i + 1) & mask) {
