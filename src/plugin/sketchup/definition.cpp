@@ -109,9 +109,13 @@ void Definition::AddInstance(const Float4x4& world, std::int32_t material) {
   if (!mesh_ && !proxy_) return;
   std::shared_ptr<MeshMaterialMap>& map = material_maps_[material];
   if (!map) map = std::make_shared<MeshMaterialMap>(*this);
+  // Host materials do not change during a pass, so the first placement of the pass looks
+  // the node up for all of them.
+  if (map->count() == 0) {
+    std::shared_ptr<SuMaterial> host = SketchupManager::GetMaterial(material);
+    map->SetMaterial(host ? host->node() : nullptr);
+  }
   map->AddMatrix(world);
-  std::shared_ptr<SuMaterial> host = SketchupManager::GetMaterial(material);
-  map->SetMaterial(host ? host->node() : nullptr);
 }
 
 void Definition::SetMaterial(std::shared_ptr<SuMaterial> material, std::int32_t face_id) {

@@ -24,7 +24,8 @@ class Instance : public Entity {
 
   bool edit_mode = false;       // opened for editing in the host
   bool visible = true;
-  int evaluation_count = 0;     // how often the last evaluation pass reached it
+  int evaluation_count = 0;     // how often the pass numbered evaluation_pass reached it
+  std::uint64_t evaluation_pass = 0;
   Float4x4 transform;           // host transform in metres, row-vector form
   Float4x4 edit_transform;      // pending edit transform
   std::vector<Float4x4> transforms;

@@ -32,13 +32,10 @@ struct Frame {
 
 constexpr std::size_t kBetweenPlacements = std::numeric_limits<std::size_t>::max();
 
-Entity* FindEntity(const EntityTable& entities, std::int32_t id) {
-  const auto found = entities.find(id);
-  return found == entities.end() ? nullptr : found->second.get();
-}
+Entity* FindEntity(const EntityTable& entities, std::int32_t id) { return entities.Find(id); }
 
 Definition* FindDefinition(const EntityTable& entities, std::int32_t id) {
-  Entity* entity = FindEntity(entities, id);
+  Entity* entity = entities.Find(id);
   return entity && entity->IsDefinition() ? static_cast<Definition*>(entity) : nullptr;
 }
 
@@ -49,29 +46,36 @@ class EvaluationPass {
   // Places every instance reachable from the root's list; answers the number of
   // placements cut because they would have entered a definition already on their path.
   std::size_t Run(Definition& root) {
-    for (const auto& entry : entities_) {
-      Entity* entity = entry.second.get();
-      if (!entity) continue;
-      if (entity->IsInstance()) static_cast<Instance*>(entity)->evaluation_count = 0;
-      if (entity->IsDefinition()) static_cast<Definition*>(entity)->on_evaluation_path = false;
-    }
-
+    pass_ = StartEvaluationPass();
     // The root is the outermost definition of every path: an instance that places the
     // model inside itself is a cycle like any other.
     root.on_evaluation_path = true;
-    for (std::int32_t id : root.entity_ids) {
-      Entity* entity = FindEntity(entities_, id);
-      if (!entity || !entity->IsInstance()) continue;
-      Instance* instance = static_cast<Instance*>(entity);
-      Enter(*instance, Float4x4(), instance->material_id);
-      Walk();
+    try {
+      for (std::int32_t id : root.entity_ids) {
+        Entity* entity = FindEntity(entities_, id);
+        if (!entity || !entity->IsInstance()) continue;
+        Instance* instance = static_cast<Instance*>(entity);
+        Enter(*instance, Float4x4(), instance->material_id);
+        Walk();
+      }
+    } catch (...) {
+      // Leave no definition marked for the next pass.
+      for (Frame& frame : stack_) frame.definition->on_evaluation_path = false;
+      root.on_evaluation_path = false;
+      throw;
     }
     root.on_evaluation_path = false;
+    FinishEvaluationPass(reached_);
     return cut_;
   }
 
  private:
   void Enter(Instance& instance, const Float4x4& parent, std::int32_t inherited) {
+    if (instance.evaluation_pass != pass_) {
+      instance.evaluation_pass = pass_;
+      instance.evaluation_count = 0;
+      ++reached_;
+    }
     ++instance.evaluation_count;
     if (!instance.visible && instance.transforms.empty()) return;
     Definition* definition = FindDefinition(entities_, instance.definition_id);
@@ -123,6 +127,8 @@ class EvaluationPass {
 
   const EntityTable& entities_;
   std::vector<Frame> stack_;
+  std::uint64_t pass_ = 0;
+  std::size_t reached_ = 0;  // distinct instances
   std::size_t cut_ = 0;
 };
 

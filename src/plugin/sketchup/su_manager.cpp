@@ -23,6 +23,8 @@ struct Registry {
   std::shared_ptr<Definition> root_def;
   std::vector<std::shared_ptr<Instance>> edit_mode_instances;  // may list one twice
   Float4x4 edit_transform;         // metres
+  std::uint64_t last_pass = 0;
+  std::size_t reached_in_last_pass = 0;
 };
 
 // Made on first use and never destroyed by the runtime: the records own engine nodes,
@@ -37,6 +39,8 @@ typename Table::mapped_type Lookup(const Table& table, std::int32_t id) {
   const auto found = table.find(id);
   return found == table.end() ? nullptr : found->second;
 }
+
+bool IsInstanceEntity(const std::shared_ptr<Entity>& entity) { return entity && entity->IsInstance(); }
 
 // Takes the first occurrence of every listed instance out of the edit list, in one pass.
 void LeaveEditList(const std::vector<const Instance*>& leaving) {
@@ -59,6 +63,27 @@ void LeaveEditList(const std::vector<const Instance*>& leaving) {
 
 }  // namespace
 
+// ---- Entity table ------------------------------------------------------------------------
+
+void EntityTable::Set(std::int32_t id, std::shared_ptr<Entity> entity) {
+  std::shared_ptr<Entity>& slot = map_[id];
+  if (IsInstanceEntity(slot)) --instances_;
+  if (IsInstanceEntity(entity)) ++instances_;
+  slot = std::move(entity);
+}
+
+void EntityTable::Erase(std::int32_t id) {
+  const auto found = map_.find(id);
+  if (found == map_.end()) return;
+  if (IsInstanceEntity(found->second)) --instances_;
+  map_.erase(found);
+}
+
+void EntityTable::Clear() {
+  map_.clear();
+  instances_ = 0;
+}
+
 // ---- Life cycle ----------------------------------------------------------------------------
 
 bool Init() {
@@ -74,7 +99,7 @@ bool Init() {
 void InitRegistry() {
   Registry& r = State();
   r.root_def = std::make_shared<Definition>(kRootId);
-  r.entities[kRootId] = r.root_def;
+  r.entities.Set(kRootId, r.root_def);
   SetActiveEntityId(kRootId);
 }
 
@@ -83,7 +108,7 @@ void Cleanup() {
   r.edit_mode_instances.clear();
   r.materials.clear();
   r.definitions.clear();
-  r.entities.clear();
+  r.entities.Clear();
   r.root_def.reset();
   LOG(INFO) << "SketchupManager Destroyed";
 }
@@ -98,7 +123,7 @@ void FlushGeometryLocal() {
   }
   SetActiveEntityId(kNoId);
   if (r.root_def) r.root_def->ClearGeometry();
-  r.entities.clear();
+  r.entities.Clear();
   r.materials.clear();
   r.edit_mode_instances.clear();
   r.definitions.clear();
@@ -108,10 +133,10 @@ void FlushGeometryLocal() {
 
 // ---- Lookups -----------------------------------------------------------------------------------
 
-bool IsEntityValid(std::int32_t id) { return Lookup(State().entities, id) != nullptr; }
+bool IsEntityValid(std::int32_t id) { return State().entities.Find(id) != nullptr; }
 bool IsMaterialValid(std::int32_t id) { return Lookup(State().materials, id) != nullptr; }
 
-std::shared_ptr<Entity> GetEntity(std::int32_t id) { return Lookup(State().entities, id); }
+std::shared_ptr<Entity> GetEntity(std::int32_t id) { return State().entities.Get(id); }
 
 std::shared_ptr<Definition> GetDefinition(std::int32_t id) {
   std::shared_ptr<Entity> entity = GetEntity(id);
@@ -125,13 +150,13 @@ std::shared_ptr<Instance> GetInstance(std::int32_t id) {
 
 std::shared_ptr<SuMaterial> GetMaterial(std::int32_t id) { return Lookup(State().materials, id); }
 
-void SetEntity(std::int32_t id, std::shared_ptr<Entity> entity) { State().entities[id] = std::move(entity); }
+void SetEntity(std::int32_t id, std::shared_ptr<Entity> entity) { State().entities.Set(id, std::move(entity)); }
 void SetDefinition(std::int32_t id, std::shared_ptr<Definition> definition) {
   State().definitions[id] = std::move(definition);
 }
 void SetMaterial(std::int32_t id, std::shared_ptr<SuMaterial> material) { State().materials[id] = std::move(material); }
-void EraseEntity(std::int32_t id) { State().entities.erase(id); }
-void FlushEntities() { State().entities.clear(); }
+void EraseEntity(std::int32_t id) { State().entities.Erase(id); }
+void FlushEntities() { State().entities.Clear(); }
 void FlushMaterials() { State().materials.clear(); }
 
 std::shared_ptr<Definition> GetRoot() { return State().root_def; }
@@ -139,8 +164,7 @@ std::shared_ptr<Definition> GetRoot() { return State().root_def; }
 std::shared_ptr<Definition> EnsureRoot() {
   Registry& r = State();
   if (!r.root_def) r.root_def = std::make_shared<Definition>(kRootId);
-  std::shared_ptr<Entity>& slot = r.entities[kRootId];
-  if (slot != r.root_def) slot = r.root_def;
+  if (r.entities.Find(kRootId) != r.root_def.get()) r.entities.Set(kRootId, r.root_def);
   return r.root_def;
 }
 
@@ -195,26 +219,36 @@ void DiscardEntity(const std::shared_ptr<Entity>& entity) {
   LeaveEditList({static_cast<const Instance*>(entity.get())});
 }
 
+std::uint64_t StartEvaluationPass() {
+  Registry& r = State();
+  r.reached_in_last_pass = 0;
+  return ++r.last_pass;
+}
+
+void FinishEvaluationPass(std::size_t reached_instances) { State().reached_in_last_pass = reached_instances; }
+
 std::size_t CollectGarbage() {
   Registry& r = State();
-  std::unordered_set<std::int32_t> listed;
-  for (const auto& entry : r.definitions) {
-    if (entry.second) listed.insert(entry.second->entity_ids.begin(), entry.second->entity_ids.end());
-  }
-  EntityTable kept;
-  std::vector<const Instance*> dropped;
-  for (const auto& entry : r.entities) {
+  if (r.reached_in_last_pass >= r.entities.instance_count()) return 0;
+  std::unordered_set<std::int32_t> unreached;
+  for (const auto& entry : r.entities.entries()) {
     const Entity* entity = entry.second.get();
-    const bool keep = !entity || !entity->IsInstance() ||
-                      static_cast<const Instance*>(entity)->evaluation_count >= 1 || listed.count(entry.first) != 0;
-    if (keep) {
-      kept.emplace_hint(kept.end(), entry.first, entry.second);
-    } else {
-      dropped.push_back(static_cast<const Instance*>(entity));
+    if (entity && entity->IsInstance() && static_cast<const Instance*>(entity)->evaluation_pass != r.last_pass) {
+      unreached.insert(entry.first);
     }
   }
+  // An instance that a registered definition lists stays, reached or not.
+  for (const auto& entry : r.definitions) {
+    if (!entry.second) continue;
+    for (std::int32_t id : entry.second->entity_ids) unreached.erase(id);
+  }
+  if (unreached.empty()) return 0;
+
+  std::vector<const Instance*> dropped;
+  dropped.reserve(unreached.size());
+  for (std::int32_t id : unreached) dropped.push_back(static_cast<const Instance*>(r.entities.Find(id)));
   LeaveEditList(dropped);
-  r.entities.swap(kept);  // the dropped instances go with `kept`, the old table
+  for (std::int32_t id : unreached) r.entities.Erase(id);
   return dropped.size();
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "sketchup/definition.h"
@@ -21,7 +22,32 @@
 namespace Zarnik {
 namespace SketchupManager {
 
-using EntityTable = std::map<std::int32_t, std::shared_ptr<Entity>>;
+// Every definition and instance by id. Looked up once or twice per placed instance in every
+// apply cycle, hence hashed; nothing depends on the order of its entries.
+class EntityTable {
+ public:
+  using Map = std::unordered_map<std::int32_t, std::shared_ptr<Entity>>;
+
+  Entity* Find(std::int32_t id) const {
+    const auto found = map_.find(id);
+    return found == map_.end() ? nullptr : found->second.get();
+  }
+  std::shared_ptr<Entity> Get(std::int32_t id) const {
+    const auto found = map_.find(id);
+    return found == map_.end() ? nullptr : found->second;
+  }
+  void Set(std::int32_t id, std::shared_ptr<Entity> entity);
+  void Erase(std::int32_t id);
+  void Clear();
+
+  const Map& entries() const { return map_; }
+  std::size_t instance_count() const { return instances_; }
+
+ private:
+  Map map_;
+  std::size_t instances_ = 0;
+};
+
 using DefinitionTable = std::map<std::int32_t, std::shared_ptr<Definition>>;
 using MaterialTable = std::map<std::int32_t, std::shared_ptr<SuMaterial>>;
 
@@ -108,6 +134,13 @@ void ApplyRootGeometryLocal();
 // Drops every instance that the last evaluation pass did not reach and that no registered
 // definition lists. Answers how many went.
 std::size_t CollectGarbage();
+
+// Evaluation passes are numbered: an instance was reached by the last pass when it carries
+// that pass's number, so no pass has to visit every entity to reset counts first.
+std::uint64_t StartEvaluationPass();
+// How many distinct instances the pass reached; when that is all of them, collecting
+// garbage has nothing to look at.
+void FinishEvaluationPass(std::size_t reached_instances);
 
 }  // namespace SketchupManager
 }  // namespace Zarnik
