@@ -2,6 +2,7 @@
 # holds after "apply_geometry". The tests share one engine, so each uses its own ids and
 # names, and counts only what it added.
 require "test_helper"
+require "tmpdir"
 require_relative "geometry_support"
 
 class GeometrySceneTest < Minitest::Test
@@ -245,6 +246,25 @@ class GeometrySceneTest < Minitest::Test
     apply(914)
     # The map of material -1 stays, empty, beside the new one.
     assert_equal [[], [[1, 0, 0]]], placement_columns("typed").map { |p| p.map { |c| c.map(&:round) } }
+  end
+
+  def test_a_proxied_definition_hides_its_contents_and_ignores_streams
+    leaf(1000, "behind proxy")
+    ExtDefinition.add(1001, [], [1002])
+    ExtInstance.add(1002, 1000, -1, IDENTITY, nil, false)
+    place(1003, 1001)
+    Dir.mktmpdir("geometry_proxy") do |dir|
+      path = File.join(dir, "stand-in.obj")
+      File.write(path, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+      assert_equal true, ExtDefinition.set_proxy(1001, path)
+      apply(1003)
+      assert_empty placements_of("behind proxy"), "the contents are not placed"
+      maps = group_inputs.size
+      assert_equal false, stream_triangles(1001, "streamed anyway", small_triangle)
+      assert_nil mesh_named("streamed anyway")
+      apply(1003)
+      assert_equal maps, group_inputs.size, "the proxy's placement survived the stream"
+    end
   end
 
   def test_entities_and_definitions_answer_for_unknown_ids

@@ -242,7 +242,8 @@ void SetActiveEntityId(std::int32_t id) { active_entity_id = id; }
 bool EvaluateStream(const std::string& settings) {
   bool built = false;
   std::shared_ptr<Definition> definition = GetDefinition(active_entity_id);
-  if (definition) {
+  // A definition that shows a proxy ignores streams and keeps what it has.
+  if (definition && !definition->HasProxy()) {
     definition->ClearGeometry();
     if (stream_builder.VertexCallCount() > 0 && definition->Evaluate()) {
       if (!settings.empty()) definition->SetGeometrySettings(Message::StringToJson(settings));

@@ -111,8 +111,9 @@ class EvaluationPass {
         frame.definition->AddInstance(frame.world, frame.material);
         frame.next_child = 0;
       }
+      // A proxy stands in for everything the definition contains.
       const std::vector<std::int32_t>& children = frame.definition->entity_ids;
-      if (frame.next_child >= children.size()) {
+      if (frame.definition->HasProxy() || frame.next_child >= children.size()) {
         frame.next_child = kBetweenPlacements;
         continue;
       }
