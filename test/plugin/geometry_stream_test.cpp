@@ -101,6 +101,19 @@ TEST(GeometryStreamTest, NormalIndexFollowsTheVertexItIsGiven) {
   ASSERT_EQ(builder.Stream().normals.size(), 2u);
   // Number 2 names the second vertex, at the origin, with surface 3: normal 0.
   EXPECT_EQ(NormalIndices(builder, 2), (std::vector<int>{0, 0}));
+
+  // A normal before the first vertex of a stream belongs to the previous stream's last
+  // position; a vertex there later shares it.
+  GeometryStreamBuilder next;
+  next.AddVertex(4, 5, 6);
+  next.Clear();
+  next.AddNormal(0, 0, 1, 1);
+  next.AddVertex(4, 5, 6);
+  next.AddNormal(0, 0.1f, 1, 1);
+  next.AddVertex(7, 5, 6);
+  next.AddNormal(0, 0, 1, 1);
+  EXPECT_EQ(next.Stream().normals.size(), 2u);
+  EXPECT_EQ(NormalIndices(next, 2), (std::vector<int>{0, 1}));
 }
 
 TEST(GeometryStreamTest, OutOfRangeNumbersAreRefusedWithoutChange) {
