@@ -140,11 +140,13 @@ void Definition::SetGeometrySettings(const Json::Value& settings) {
   ZarnikManager::UpdateAndRestart();
 }
 
-void Definition::EvaluateFromStream(const GeometryStream& stream) {
+void Definition::EvaluateFromStream(GeometryStream& stream) {
   if (!mesh_) return;
   mesh_->setName(stream.name.c_str());
-  const std::vector<std::int32_t> vertices_per_poly(stream.vertex_indices.size() / 3, 3);
-  mesh_->set(kVerticesPerPoly, vertices_per_poly.data(), vertices_per_poly.size(), false);
+  // One buffer of a value per triangle serves the polygon sizes and, later, the slots:
+  // fresh memory is costly when meshes are large.
+  std::vector<std::int32_t> per_triangle(stream.vertex_indices.size() / 3, 3);
+  mesh_->set(kVerticesPerPoly, per_triangle.data(), per_triangle.size(), false);
   SetVertices(stream);
   mesh_->set(kVertexIndices, stream.vertex_indices.data(), stream.vertex_indices.size(), false);
   if (mesh_->getBool(kSmoothing)) {
@@ -153,7 +155,7 @@ void Definition::EvaluateFromStream(const GeometryStream& stream) {
   }
   mesh_->set(kUvws, stream.uvws.data(), stream.uvws.size(), false);
   mesh_->set(kUvwIndices, stream.uvw_indices.data(), stream.uvw_indices.size(), false);
-  SetMaterials(stream);
+  SetMaterials(stream, per_triangle);
   SetMaterialsNames();
   mesh_->evaluate();
 }
@@ -175,15 +177,14 @@ void Definition::SetVertices(const GeometryStream& stream) {
   mesh_->set(kVertices, moved.data(), moved.size(), false);
 }
 
-void Definition::SetNormals(const GeometryStream& stream) {
-  std::vector<Vec3<float>> unit;
-  unit.reserve(stream.normals.size());
-  for (const Vec3<float>& n : stream.normals) {
+void Definition::SetNormals(GeometryStream& stream) {
+  // In place: the stream is emptied once the mesh has it.
+  for (Vec3<float>& n : stream.normals) {
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     // A zero normal has no direction to keep; dividing would only make NaNs of it.
-    unit.push_back(length > 0.0f ? Vec3<float>{n.x / length, n.y / length, n.z / length} : n);
+    if (length > 0.0f) n = Vec3<float>{n.x / length, n.y / length, n.z / length};
   }
-  mesh_->set(kNormals, unit.data(), unit.size(), false);
+  mesh_->set(kNormals, stream.normals.data(), stream.normals.size(), false);
 }
 
 std::int32_t Definition::SlotFor(const std::shared_ptr<SuMaterial>& material, std::int32_t& next) {
@@ -194,9 +195,9 @@ std::int32_t Definition::SlotFor(const std::shared_ptr<SuMaterial>& material, st
   return slot;
 }
 
-void Definition::SetMaterials(const GeometryStream& stream) {
+void Definition::SetMaterials(const GeometryStream& stream, std::vector<std::int32_t>& slots) {
   num_triangles_ = stream.vertex_indices.size() / 3;
-  std::vector<std::int32_t> slots(static_cast<std::size_t>(num_triangles_), 0);
+  slots.assign(static_cast<std::size_t>(num_triangles_), 0);
   std::int32_t next = 0;
   for (const Face& face : stream.faces) {
     std::shared_ptr<SuMaterial> material = SketchupManager::GetMaterial(face.material_id);

@@ -66,7 +66,8 @@ class Definition : public Entity {
   void SetGeometrySettings(const Json::Value& settings);
   // Writes the stream into the mesh: positions, indices, normals (when smoothing is on),
   // texture coordinates, per-triangle material slots and slot names; then evaluates it.
-  void EvaluateFromStream(const GeometryStream& stream);
+  // The stream's normals are left at unit length.
+  void EvaluateFromStream(GeometryStream& stream);
 
   // After face materials changed: rewrites the per-triangle slots and the slot names.
   void TryToRebuildFaceMaterials();
@@ -92,8 +93,9 @@ class Definition : public Entity {
 
  private:
   void SetVertices(const GeometryStream& stream);
-  void SetNormals(const GeometryStream& stream);
-  void SetMaterials(const GeometryStream& stream);
+  void SetNormals(GeometryStream& stream);
+  // `slots` is scratch room for the per-triangle slots.
+  void SetMaterials(const GeometryStream& stream, std::vector<std::int32_t>& slots);
   void SetMaterialsNames();
   // The slot of a material, given a new one (the next free number) when it has none yet.
   std::int32_t SlotFor(const std::shared_ptr<SuMaterial>& material, std::int32_t& next);
