@@ -180,13 +180,12 @@ TEST_F(ProxyTest, DefinitionsShowASharedProxyInsteadOfTheirMesh) {
   EXPECT_FALSE(InRoot(own_mesh));
   EXPECT_FALSE(first->Evaluate());  // streams are ignored while the proxy stands in
 
-  // A placement shows the proxy's geometry.
+  // A placement shows the proxy's geometry directly.
   first->AddInstance(Float4x4(), kNoId);
   ASSERT_NE(first->GetMaterialMap(kNoId), nullptr);
   ApiNode* placement = first->GetMaterialMap(kNoId)->GetGeometry();
-  ApiNode* shown = placement ? placement->connectedNode(59) : nullptr;
-  if (shown && shown != shared) shown = shown->connectedNode(59);
-  EXPECT_EQ(shown, shared);
+  ASSERT_NE(placement, nullptr);
+  EXPECT_EQ(placement->connectedNode(59), shared);
 
   first->UpdateProxy();
   EXPECT_EQ(first->GetMesh(), shared);

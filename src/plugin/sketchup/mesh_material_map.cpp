@@ -78,8 +78,16 @@ void MeshMaterialMap::MapMaterial() {
 ApiNode* MeshMaterialMap::GetGeometry() {
   Evaluate();
   if (!placement_) return nullptr;
-  MapMaterial();
-  ApiNode* source = override_;
+  // A proxy is placed as it is, with the materials its file gave it; only a definition's own
+  // mesh goes through the material override.
+  std::shared_ptr<Definition> definition = definition_.lock();
+  ApiNode* source = nullptr;
+  if (definition && definition->HasProxy()) {
+    source = definition->proxy()->node;
+  } else {
+    MapMaterial();
+    source = override_;
+  }
   placement_->connectTo(kGeometryPin, source, true, false);
   placement_->set(kTransformsAttr, matrices_.data(), matrices_.size(), true);
   if (source) {
