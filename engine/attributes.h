@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "block_cache.h"
 #include "zarnik.h"
 
 namespace Zarnik {
@@ -85,6 +89,8 @@ template <> inline float_4 Join<float_4>(const Components& c) {
     return {c.reals[0], c.reals[1], c.reals[2], c.reals[3]};
 }
 
+using RawBytes = std::vector<unsigned char, RawAllocator<unsigned char>>;
+
 // One attribute's value. Scalars are arrays of one element; the text kinds keep their
 // strings (and the pointer list handed out by the array getter) beside the raw bytes.
 class AttrValue {
@@ -117,7 +123,7 @@ private:
     AttributeType mKind = AttrKind::Unknown;
     bool mIsArray = false;
     size_t mCount = 0;
-    std::vector<unsigned char> mRaw;
+    RawBytes mRaw;
     std::vector<std::string> mTexts;
     std::vector<const char*> mViews;
 };
@@ -141,7 +147,24 @@ bool AttrValue::assign(const T* values, size_t count, bool& changed) {
     }
     const size_t elem = ElementSize(mKind);
     if (elem == 0 || count > (size_t(1) << 40) / elem) return false;
-    std::vector<unsigned char> raw(count * elem);
+    const size_t bytes = count * elem;
+    if constexpr (std::is_trivially_copyable_v<T>) {
+        // The caller's type is the stored kind: its bytes are the value (mesh arrays take
+        // this road, so it must not convert element by element).
+        if (ValueTraits<T>::kind == mKind && mKind != AttrKind::Bool && sizeof(T) == elem) {
+            changed = count != mCount || bytes != mRaw.size() ||
+                      (bytes > 0 && std::memcmp(mRaw.data(), values, bytes) != 0);
+            if (!changed) return true;
+            if (bytes != mRaw.size()) {
+                RawBytes raw(bytes);
+                mRaw.swap(raw);
+            }
+            if (bytes > 0) std::memcpy(mRaw.data(), values, bytes);
+            mCount = count;
+            return true;
+        }
+    }
+    RawBytes raw(bytes);
     for (size_t i = 0; i < count; ++i) {
         unsigned char* dst = raw.data() + i * elem;
         if constexpr (ValueTraits<T>::family == ValueFamily::Integer ||
@@ -151,7 +174,7 @@ bool AttrValue::assign(const T* values, size_t count, bool& changed) {
             std::memcpy(dst, &values[i], elem);
         }
     }
-    changed = raw != mRaw;
+    changed = count != mCount || raw != mRaw;
     if (changed) {
         mRaw.swap(raw);
         mCount = count;

@@ -7,6 +7,7 @@
 #include <deque>
 #include <map>
 
+#include "block_cache.h"
 #include "core.h"
 #include "scene_text.h"
 #include "session.h"
@@ -55,6 +56,7 @@ void ExitNow() {
     Registry& s = State();
     DropAllObservations();
     FreeAllItems();
+    BlockCache::Trim();
     s.projectRoot = nullptr;
     s.projectSettings = nullptr;
     s.started = false;

@@ -16,16 +16,10 @@ namespace {
 
 // Warm-up counts beyond this are hints gone wrong; the vectors still grow as needed.
 constexpr std::int64_t kMaxWarmup = std::int64_t{1} << 24;
-// Buffers bigger than this are given back when the stream empties.
-constexpr std::size_t kKeptElements = std::size_t{1} << 16;
 
 template <class Vector>
-void Empty(Vector& values) {
-  if (values.capacity() > kKeptElements) {
-    Vector().swap(values);
-  } else {
-    values.clear();
-  }
+void Release(Vector& values) {
+  Vector().swap(values);
 }
 
 template <class Vector>
@@ -58,7 +52,10 @@ void GeometryStreamBuilder::Warmup(std::int64_t vertex_count, std::int64_t index
   Reserve(stream_.vertex_indices, index_count);
 }
 
-GeometryStreamBuilder::GeometryStreamBuilder() : recent_(kRecentPositions, RecentPosition{{0, 0, 0}, -1}) {}
+GeometryStreamBuilder::GeometryStreamBuilder() : recent_(kRecentPositions, RecentPosition{{0, 0, 0}, -1, 0}) {
+  pending_vertices_.reserve(kBatch);
+  pending_normals_.reserve(kBatch);
+}
 
 std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
   const StreamKeys::PositionKey key = StreamKeys::KeyOfPosition(p.x, p.y, p.z);
@@ -83,20 +80,65 @@ std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
 }
 
 void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
-  const Vec3<float> p{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter};
+  pending_vertices_.push_back(Vec3<float>{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter});
+  if (pending_vertices_.size() >= kBatch) MergePending();
+}
+
+namespace {
+
+std::uint64_t HashOfBits(const std::uint32_t (&bits)[3]) {
+  return StreamKeys::Mix(bits[0] ^ (static_cast<std::uint64_t>(bits[1]) << 32)) ^ bits[2];
+}
+
+}  // namespace
+
+void GeometryStreamBuilder::PrefetchPosition(const Vec3<float>& p) const {
+  const std::uint32_t bits[3] = {StreamKeys::FloatBits(p.x), StreamKeys::FloatBits(p.y), StreamKeys::FloatBits(p.z)};
+  const RecentPosition& recent = recent_[StreamKeys::Mix(HashOfBits(bits)) >> 52];
+  if (recent.generation == generation_ && recent.bits[0] == bits[0] && recent.bits[1] == bits[1] &&
+      recent.bits[2] == bits[2]) {
+    return;
+  }
+  positions_.Prefetch(StreamKeys::HashOf(StreamKeys::KeyOfPosition(p.x, p.y, p.z)));
+}
+
+void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p) {
   last_vertex_ = p;
   const std::uint32_t bits[3] = {StreamKeys::FloatBits(p.x), StreamKeys::FloatBits(p.y), StreamKeys::FloatBits(p.z)};
-  const std::uint64_t hash = StreamKeys::Mix(bits[0] ^ (static_cast<std::uint64_t>(bits[1]) << 32)) ^ bits[2];
-  RecentPosition& recent = recent_[StreamKeys::Mix(hash) >> 52];
+  RecentPosition& recent = recent_[StreamKeys::Mix(HashOfBits(bits)) >> 52];
   std::int32_t point;
-  if (recent.point >= 0 && recent.bits[0] == bits[0] && recent.bits[1] == bits[1] && recent.bits[2] == bits[2]) {
+  if (recent.generation == generation_ && recent.bits[0] == bits[0] && recent.bits[1] == bits[1] &&
+      recent.bits[2] == bits[2]) {
     point = recent.point;
   } else {
     point = FilePoint(p);
-    recent = RecentPosition{{bits[0], bits[1], bits[2]}, point};
+    recent = RecentPosition{{bits[0], bits[1], bits[2]}, point, generation_};
   }
   vertex_points_.push_back(point);
   last_point_ = point;
+}
+
+void GeometryStreamBuilder::MergeVertices(std::size_t from, std::size_t to) {
+  // Far enough ahead for a slot to arrive from memory, near enough to stay in the cache.
+  constexpr std::size_t kAhead = 8;
+  for (std::size_t i = from; i < to; ++i) {
+    if (i + kAhead < pending_vertices_.size()) PrefetchPosition(pending_vertices_[i + kAhead]);
+    MergeVertex(pending_vertices_[i]);
+  }
+}
+
+void GeometryStreamBuilder::MergePending() {
+  const std::size_t merged = vertex_points_.size();
+  std::size_t next = 0;
+  for (const PendingNormal& pending : pending_normals_) {
+    const std::size_t before = pending.vertex_calls - merged;
+    MergeVertices(next, before);
+    next = std::max(next, before);
+    MergeNormal(pending.normal, pending.surface);
+  }
+  MergeVertices(next, pending_vertices_.size());
+  pending_vertices_.clear();
+  pending_normals_.clear();
 }
 
 std::int32_t GeometryStreamBuilder::NewNormalEntry(std::uint64_t key) {
@@ -140,7 +182,11 @@ std::int32_t GeometryStreamBuilder::FileNormal(std::int32_t point, std::int32_t 
 }
 
 void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
-  const Vec3<float> n{nx, nz, -ny};
+  pending_normals_.push_back(PendingNormal{Vec3<float>{nx, nz, -ny}, surface, VertexCallCount()});
+  if (pending_normals_.size() >= kBatch) MergePending();
+}
+
+void GeometryStreamBuilder::MergeNormal(const Vec3<float>& n, std::int32_t surface) {
   if (last_point_ < 0 && !stale_position_used_) {
     stale_key_ = StreamKeys::KeyOfPosition(last_vertex_.x, last_vertex_.y, last_vertex_.z);
     stale_position_used_ = true;
@@ -175,12 +221,14 @@ void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t
 void GeometryStreamBuilder::AddUvw(float u, float v, float w) { stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f}); }
 
 bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
+  Flush();
   if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size()) return false;
   stream_.vertex_indices.push_back(vertex_points_[static_cast<std::size_t>(number) - 1]);
   return true;
 }
 
 bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
+  Flush();
   if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size() ||
       static_cast<std::size_t>(number) > normal_calls_) {
     return false;
@@ -202,21 +250,27 @@ void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
 }
 
 void GeometryStreamBuilder::Clear() {
-  Empty(stream_.faces);
-  Empty(stream_.normals);
-  Empty(stream_.uvws);
-  Empty(stream_.points);
-  Empty(stream_.normal_indices);
-  Empty(stream_.uvw_indices);
-  Empty(stream_.vertex_indices);
-  Empty(vertex_points_);
+  // A normal streamed before the next stream's first vertex belongs to this position.
+  if (!pending_vertices_.empty()) last_vertex_ = pending_vertices_.back();
+  pending_vertices_.clear();
+  pending_normals_.clear();
+  // Capacity is kept: the next stream of the pass reuses memory the system has already
+  // handed over, which costs far less than fresh pages.
+  stream_.faces.clear();
+  stream_.normals.clear();
+  stream_.uvws.clear();
+  stream_.points.clear();
+  stream_.normal_indices.clear();
+  stream_.uvw_indices.clear();
+  stream_.vertex_indices.clear();
+  vertex_points_.clear();
   normal_calls_ = 0;
-  Empty(corner_entries_);
-  Empty(unpaired_surfaces_);
-  Empty(entry_keys_);
-  Empty(entry_normals_);
-  Empty(point_normals_);
-  for (RecentPosition& recent : recent_) recent.point = -1;
+  corner_entries_.clear();
+  unpaired_surfaces_.clear();
+  entry_keys_.clear();
+  entry_normals_.clear();
+  point_normals_.clear();
+  ForgetRecentPositions();
   positions_.Clear();
   normal_keys_.Clear();
   last_point_ = -1;
@@ -224,18 +278,47 @@ void GeometryStreamBuilder::Clear() {
   stale_point_ = -1;
 }
 
+void GeometryStreamBuilder::ForgetRecentPositions() {
+  if (++generation_ != 0) return;
+  // The stamp went round: old entries could pass for new ones.
+  for (RecentPosition& recent : recent_) recent.generation = 0;
+  generation_ = 1;
+}
+
+void GeometryStreamBuilder::ReleaseMemory() {
+  Clear();
+  Release(stream_.faces);
+  Release(stream_.normals);
+  Release(stream_.uvws);
+  Release(stream_.points);
+  Release(stream_.normal_indices);
+  Release(stream_.uvw_indices);
+  Release(stream_.vertex_indices);
+  Release(vertex_points_);
+  Release(corner_entries_);
+  Release(unpaired_surfaces_);
+  Release(entry_keys_);
+  Release(entry_normals_);
+  Release(point_normals_);
+  Release(pending_vertices_);
+  Release(pending_normals_);
+  positions_.Release();
+  normal_keys_.Release();
+}
+
 namespace SketchupManager {
+
+GeometryStreamBuilder stream_builder;
 
 namespace {
 
-GeometryStreamBuilder stream_builder;
 std::int32_t active_entity_id = kRootId;
 
 }  // namespace
 
-GeometryStreamBuilder& StreamBuilder() { return stream_builder; }
 const GeometryStream& Geometry() { return stream_builder.Stream(); }
 void ClearGeometryStream() { stream_builder.Clear(); }
+void ReleaseStreamMemory() { stream_builder.ReleaseMemory(); }
 std::int32_t ActiveEntityId() { return active_entity_id; }
 void SetActiveEntityId(std::int32_t id) { active_entity_id = id; }
 

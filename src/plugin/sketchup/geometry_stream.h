@@ -46,8 +46,11 @@ class GeometryStreamBuilder {
   // Surfaces whose normals meet at a right angle at one corner are told apart by this.
   static constexpr std::int32_t kSurfaceStep = 100000;
 
-  const GeometryStream& Stream() const { return stream_; }
-  GeometryStream& Stream() { return stream_; }
+  // The record, with every call made so far merged into it.
+  GeometryStream& Stream() {
+    Flush();
+    return stream_;
+  }
 
   void SetName(const std::string& name) { stream_.name = name; }
   // Capacity hints; absurd counts are capped rather than honoured.
@@ -69,13 +72,39 @@ class GeometryStreamBuilder {
   void AddUvwIndex(std::int32_t number);
   void AddFace(const Face& face) { stream_.faces.push_back(face); }
 
-  // Empties everything but the name.
+  // Empties everything but the name; the memory stays for the next stream.
   void Clear();
+  // Clear, and gives the memory back as well.
+  void ReleaseMemory();
 
-  std::size_t VertexCallCount() const { return vertex_points_.size(); }
-  std::size_t NormalCallCount() const { return normal_calls_; }
+  std::size_t VertexCallCount() const { return vertex_points_.size() + pending_vertices_.size(); }
+  std::size_t NormalCallCount() const { return normal_calls_ + pending_normals_.size(); }
 
  private:
+  // Positions and normals are merged in batches rather than call by call: one tight loop
+  // over a batch keeps the merge tables and the code in the caches (the interpreter between
+  // two calls pushes them out), and it knows which table slots it will need next and asks
+  // for them ahead. The order of the calls is kept, so the result is the same as merging
+  // each call as it comes.
+  struct PendingNormal {
+    Vec3<float> normal;  // engine frame
+    std::int32_t surface;
+    std::size_t vertex_calls;  // AddVertex calls made before this one
+  };
+  static constexpr std::size_t kBatch = 2048;
+  std::vector<Vec3<float>> pending_vertices_;  // engine frame, metres
+  std::vector<PendingNormal> pending_normals_;
+  // Merges the pending calls, in call order.
+  void Flush() {
+    if (!pending_vertices_.empty() || !pending_normals_.empty()) MergePending();
+  }
+  void MergePending();
+  void MergeVertices(std::size_t from, std::size_t to);
+  // Asks for the memory that merging this position will read.
+  void PrefetchPosition(const Vec3<float>& p) const;
+  void MergeVertex(const Vec3<float>& p);
+  void MergeNormal(const Vec3<float>& n, std::int32_t surface);
+
   // Normals are filed by (position, surface). A position is named by its point, since two
   // positions with the same key are the same point. The one exception: a normal that
   // arrives before the first vertex of a stream belongs to the latest position of the
@@ -101,12 +130,17 @@ class GeometryStreamBuilder {
   // Positions seen lately, by their exact bits. The same bits make the same key, so a
   // position that comes again soon (as the corners around a shared vertex do) needs
   // neither a key nor a table lookup.
+  // An entry counts only while its generation is the stream's: emptying the stream moves
+  // the generation on instead of wiping the table.
   struct RecentPosition {
     std::uint32_t bits[3];
-    std::int32_t point;  // -1: empty
+    std::int32_t point;
+    std::uint32_t generation;
   };
   static constexpr std::size_t kRecentPositions = 4096;
   std::vector<RecentPosition> recent_;
+  std::uint32_t generation_ = 1;
+  void ForgetRecentPositions();
 
   // Per point: the first (surface, entry) filed there. Most points lie on one smoothing
   // surface, so most normals need neither a key nor a table.
@@ -145,10 +179,15 @@ class GeometryStreamBuilder {
 namespace SketchupManager {
 
 // The stream that Ruby fills; `Geometry()` is the record the target definition reads.
-GeometryStreamBuilder& StreamBuilder();
+// Inline, as the per-corner methods reach it millions of times.
+extern GeometryStreamBuilder stream_builder;
+inline GeometryStreamBuilder& StreamBuilder() { return stream_builder; }
 const GeometryStream& Geometry();
-// Empties the stream and its merge tables; the name stays.
+// Empties the stream and its merge tables; the name stays. The memory is kept for the next
+// stream of the export pass.
 void ClearGeometryStream();
+// Gives the stream's memory back: the pass is over (geometry applied or flushed).
+void ReleaseStreamMemory();
 
 // The definition that the next "evaluate_stream" fills.
 std::int32_t ActiveEntityId();

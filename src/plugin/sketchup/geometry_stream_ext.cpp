@@ -2,6 +2,7 @@
 
 #include "sketchup/geometry_stream.h"
 #include "sketchup/ruby_glue.h"
+#include "sketchup/stream_numbers.h"
 #include "sketchup/su_manager.h"
 
 namespace Zarnik {
@@ -19,11 +20,13 @@ bool StreamStep(const char* method, Fn&& fn) noexcept {
   } catch (...) {
     LOG(ERROR) << "ExtStream." << method << " failed, the stream is emptied";
   }
-  ClearGeometryStream();
+  ReleaseStreamMemory();
   return false;
 }
 
 using SceneRuby::Bool;
+using StreamNumbers::ToDouble;
+using StreamNumbers::ToInt;
 
 VALUE SetGeometryStream(VALUE, VALUE id_value, VALUE name_value) {
   const std::int32_t id = NUM2INT(id_value);
@@ -49,9 +52,9 @@ VALUE WarmupStream(VALUE, VALUE vertex_count_value, VALUE index_count_value) {
 }
 
 VALUE AddVertex(VALUE, VALUE x, VALUE y, VALUE z) {
-  const float fx = static_cast<float>(NUM2DBL(x));
-  const float fy = static_cast<float>(NUM2DBL(y));
-  const float fz = static_cast<float>(NUM2DBL(z));
+  const float fx = static_cast<float>(ToDouble(x));
+  const float fy = static_cast<float>(ToDouble(y));
+  const float fz = static_cast<float>(ToDouble(z));
   StreamStep("add_vertex", [&] {
     StreamBuilder().AddVertex(fx, fy, fz);
     return true;
@@ -60,10 +63,10 @@ VALUE AddVertex(VALUE, VALUE x, VALUE y, VALUE z) {
 }
 
 VALUE AddNormal(VALUE, VALUE x, VALUE y, VALUE z, VALUE surface_value) {
-  const float nx = static_cast<float>(NUM2DBL(x));
-  const float ny = static_cast<float>(NUM2DBL(y));
-  const float nz = static_cast<float>(NUM2DBL(z));
-  const std::int32_t surface = NUM2INT(surface_value);
+  const float nx = static_cast<float>(ToDouble(x));
+  const float ny = static_cast<float>(ToDouble(y));
+  const float nz = static_cast<float>(ToDouble(z));
+  const std::int32_t surface = ToInt(surface_value);
   StreamStep("add_normal", [&] {
     StreamBuilder().AddNormal(nx, ny, nz, surface);
     return true;
@@ -72,9 +75,9 @@ VALUE AddNormal(VALUE, VALUE x, VALUE y, VALUE z, VALUE surface_value) {
 }
 
 VALUE AddUvw(VALUE, VALUE u, VALUE v, VALUE w) {
-  const float fu = static_cast<float>(NUM2DBL(u));
-  const float fv = static_cast<float>(NUM2DBL(v));
-  const float fw = static_cast<float>(NUM2DBL(w));
+  const float fu = static_cast<float>(ToDouble(u));
+  const float fv = static_cast<float>(ToDouble(v));
+  const float fw = static_cast<float>(ToDouble(w));
   StreamStep("add_uvw", [&] {
     StreamBuilder().AddUvw(fu, fv, fw);
     return true;
@@ -83,17 +86,17 @@ VALUE AddUvw(VALUE, VALUE u, VALUE v, VALUE w) {
 }
 
 VALUE AddVertexIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
+  const std::int32_t number = ToInt(number_value);
   return Bool(StreamStep("add_vertex_index", [number] { return StreamBuilder().AddVertexIndex(number); }));
 }
 
 VALUE AddNormalIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
+  const std::int32_t number = ToInt(number_value);
   return Bool(StreamStep("add_normal_index", [number] { return StreamBuilder().AddNormalIndex(number); }));
 }
 
 VALUE AddUvwIndex(VALUE, VALUE number_value) {
-  const std::int32_t number = NUM2INT(number_value);
+  const std::int32_t number = ToInt(number_value);
   StreamStep("add_uvw_index", [number] {
     StreamBuilder().AddUvwIndex(number);
     return true;
@@ -122,6 +125,9 @@ VALUE EvaluateStreamMethod(VALUE, VALUE settings_value) {
 }  // namespace
 
 void DefineStreamClass() {
+  if (!StreamNumbers::VerifyImmediateFloats()) {
+    LOG(WARNING) << "ExtStream reads Floats through Ruby: their immediate form is not the expected one";
+  }
   const VALUE stream = rb_define_class("ExtStream", rb_cObject);
   rb_define_singleton_method(stream, "set_geometry_stream", SetGeometryStream, 2);
   rb_define_singleton_method(stream, "warmup_stream", WarmupStream, 2);

@@ -30,6 +30,11 @@ class IndexTable {
     }
   }
 
+  // Brings the home slot of `hash` towards the cache, for a lookup soon after.
+  void Prefetch(std::uint64_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[Fingerprint(hash) >> shift_]);
+  }
+
   // As Find; when nothing matches, files `index` under `hash` and answers it.
   template <class Same>
   std::int32_t FindOrInsert(std::uint64_t hash, std::int32_t index, Same&& same, bool& inserted) {
@@ -51,8 +56,10 @@ class IndexTable {
     }
   }
 
-  // Forgets everything; a large table also gives its memory back.
+  // Forgets everything; a table far larger than its last use needed gives its memory back.
   void Clear();
+  // Forgets everything and gives the memory back.
+  void Release();
 
  private:
   static std::uint32_t Fingerprint(std::uint64_t hash) { return static_cast<std::uint32_t>(hash >> 32); }

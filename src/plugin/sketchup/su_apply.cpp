@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "sketchup/geometry_stream.h"
 #include "sketchup/su_manager.h"
 #include "zarnik/zarnik_manager.h"
 
@@ -199,6 +200,9 @@ ApplyReport ApplyGeometryLocal() {
   }
 
   report.entities_dropped = CollectGarbage();
+  // The export pass is over: the stream's memory, kept from definition to definition,
+  // goes back to the system.
+  ReleaseStreamMemory();
   if (report.cycles_cut > 0) {
     LOG(ERROR) << "The entity tree contains a definition placed inside itself; " << report.cycles_cut
                << " placement(s) skipped";

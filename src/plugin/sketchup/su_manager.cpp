@@ -110,12 +110,13 @@ void Cleanup() {
   r.definitions.clear();
   r.entities.Clear();
   r.root_def.reset();
+  ReleaseStreamMemory();
   LOG(INFO) << "SketchupManager Destroyed";
 }
 
 void FlushGeometryLocal() {
   Registry& r = State();
-  ClearGeometryStream();
+  ReleaseStreamMemory();
   for (const std::shared_ptr<Instance>& instance : r.edit_mode_instances) {
     if (!instance) continue;
     instance->edit_mode = false;
