@@ -2,6 +2,7 @@
 #include <cmath>
 #include <vector>
 
+#include "block_cache.h"
 #include "core_fixture.h"
 
 namespace Zarnik {
@@ -91,6 +92,38 @@ TEST_F(ValuesTest, OverridePinsFollowTheMeshSlotNames) {
     // Unplugging the mesh leaves only the geometry pin.
     ASSERT_TRUE(override->connectTo(Pins::Geometry, nullptr));
     EXPECT_EQ(override->pinCount(), 1u);
+}
+
+TEST_F(ValuesTest, LargeArraysOfDestroyedNodesServeTheNextOnes) {
+    // A rebuilt mesh gets the storage of the one it replaces, with nothing of the old
+    // values left in it, and what is kept stays bounded.
+    BlockCache::Trim();
+    ApiNode* old_mesh = make(Types::Mesh);
+    std::vector<float_3> old_points(300000, float_3{5, 5, 5});
+    ASSERT_TRUE(old_mesh->set(190, old_points.data(), old_points.size(), false));
+    old_mesh->destroy();
+    const std::size_t kept = BlockCache::KeptBytes();
+    EXPECT_GE(kept, old_points.size() * sizeof(float_3));
+
+    ApiNode* mesh = make(Types::Mesh);
+    std::vector<float_3> points(290000);
+    for (std::size_t i = 0; i < points.size(); ++i) points[i] = float_3{float(i), 1, 2};
+    ASSERT_TRUE(mesh->set(190, points.data(), points.size(), false));
+    EXPECT_LT(BlockCache::KeptBytes(), kept) << "the freed block was not reused";
+    ApiArray<float_3> view = mesh->getFloat3Array(190);
+    ASSERT_EQ(view.size(), points.size());
+    for (std::size_t i = 0; i < points.size(); ++i) ASSERT_EQ(view[i], points[i]) << i;
+
+    std::vector<ApiNode*> meshes;
+    std::vector<float_3> big(2000000, float_3{1, 1, 1});  // 24 MB each
+    for (int i = 0; i < 6; ++i) {
+        meshes.push_back(make(Types::Mesh));
+        ASSERT_TRUE(meshes.back()->set(190, big.data(), big.size(), false));
+    }
+    for (ApiNode* m : meshes) m->destroy();
+    EXPECT_LE(BlockCache::KeptBytes(), std::size_t{128} << 20);
+    BlockCache::Trim();
+    EXPECT_EQ(BlockCache::KeptBytes(), 0u);
 }
 
 TEST_F(ValuesTest, AttributesConvertInsideTheirFamilyOnly) {

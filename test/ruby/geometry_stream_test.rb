@@ -131,6 +131,40 @@ class GeometryStreamTest < Minitest::Test
     assert_equal false, ExtStream.evaluate_stream(""), "an empty stream builds no mesh"
   end
 
+  def test_numbers_of_every_kind_read_as_ruby_reads_them
+    # Immediate and heap Floats, Integers small and large, Rationals: each coordinate lands
+    # where its value in single precision puts it.
+    values = [1.5, -0.1, 1e300, -1e-300, 3, 2**70, -(2**40), Rational(1, 3), 0.0, -0.0]
+    ExtDefinition.add(45, [], [])
+    ExtStream.set_geometry_stream(45, "numbers")
+    values.each do |v|
+      ExtStream.add_vertex(v, v, v)
+      ExtStream.add_normal(v, 0.0, 1, 2.9)  # a Float surface id is cut to 2, as Ruby does
+      ExtStream.add_uvw(v, 2, 2**65)
+    end
+    (1..values.size).each do |k|
+      assert_equal true, ExtStream.add_vertex_index(k)
+      assert_equal true, ExtStream.add_normal_index(k)
+      ExtStream.add_uvw_index(k)
+    end
+    assert_raises(RangeError) { ExtStream.add_normal(0.0, 0.0, 1.0, 2**31) }
+    assert_raises(TypeError) { ExtStream.add_uvw(0.0, :v, 1.0) }
+    assert_raises(TypeError) { ExtStream.add_normal_index(nil) }
+    assert_equal true, ExtStream.evaluate_stream('{"smoothing": true}')
+
+    mesh = mesh_named("numbers")
+    points = ZarnikProbe.attr(mesh, POSITIONS)
+    indices = ZarnikProbe.attr(mesh, POSITION_INDICES)
+    values.each_with_index do |v, k|
+      f = v.to_f
+      assert_equal engine_point(f, f, f).pack("f*"), points[indices[k]].pack("f*"), "position of #{v.inspect}"
+    end
+    uvws = ZarnikProbe.attr(mesh, UVWS)
+    values.each_with_index do |v, k|
+      assert_equal [f32(f32(v.to_f) / f32(2.0**65)), f32(2.0 / f32(2.0**65)), 1.0].pack("f*"), uvws[k].pack("f*")
+    end
+  end
+
   def test_empty_or_untargeted_streams_answer_false_and_start_over
     ExtDefinition.add(50, [], [])
     assert_equal true, stream_triangles(50, "emptied", small_triangle)
