@@ -238,7 +238,9 @@ TEST_F(SandboxTest, InputWalksStopTwentyLevelsDown) {
   std::vector<ApiNode*> chain;
   for (int i = 0; i < 23; ++i) {
     chain.push_back(ApiNode::create(kMixTexture, Root(), true));
-    if (i > 0) ASSERT_TRUE(chain[i - 1]->connectTo(kMixFirst, chain[i], true));
+    if (i > 0) {
+      ASSERT_TRUE(chain[i - 1]->connectTo(kMixFirst, chain[i], true));
+    }
   }
   std::vector<float> before;
   for (ApiNode* node : chain) before.push_back(node->position().x);
