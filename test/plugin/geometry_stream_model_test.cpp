@@ -196,12 +196,13 @@ TEST(GeometryStreamModelTest, RandomCallSequencesBuildTheModelsRecord) {
 TEST(GeometryStreamModelTest, AStreamAfterALargeOneStartsClean) {
   // Memory is kept from stream to stream; nothing of the large stream may show in the next.
   GeometryStreamBuilder builder;
-  for (int i = 0; i < 50000; ++i) {
+  for (int i = 0; i < 100000; ++i) {
     builder.AddVertex(static_cast<float>(i), 1, 2);
     builder.AddNormal(0, 0, 1, 1);
   }
-  EXPECT_EQ(builder.Stream().points.size(), 50000u);
+  EXPECT_EQ(builder.Stream().points.size(), 100000u);
   builder.Clear();
+  EXPECT_GE(builder.Stream().points.capacity(), 100000u) << "kept for the next stream";
   builder.AddVertex(7, 1, 2);  // a position the large stream had
   builder.AddNormal(0, 0, 1, 1);
   builder.AddVertex(7, 1, 2);
@@ -216,6 +217,10 @@ TEST(GeometryStreamModelTest, AStreamAfterALargeOneStartsClean) {
   EXPECT_EQ(std::vector<int>(stream.vertex_indices.begin(), stream.vertex_indices.end()), (std::vector<int>{0}));
   EXPECT_EQ(std::vector<int>(stream.normal_indices.begin(), stream.normal_indices.end()), (std::vector<int>{0}));
 
+  // A small stream does not hold on to the large one's memory.
+  builder.Clear();
+  EXPECT_EQ(builder.Stream().points.capacity(), 0u);
+  builder.AddVertex(1, 1, 1);
   builder.ReleaseMemory();
   EXPECT_EQ(builder.Stream().points.capacity(), 0u);
   EXPECT_FALSE(builder.AddVertexIndex(1));

@@ -16,6 +16,8 @@ namespace {
 
 // Warm-up counts beyond this are hints gone wrong; the vectors still grow as needed.
 constexpr std::int64_t kMaxWarmup = std::int64_t{1} << 24;
+// Room for this many corners is kept whatever the streams that follow.
+constexpr std::size_t kKeptCorners = std::size_t{1} << 16;
 
 template <class Vector>
 void Release(Vector& values) {
@@ -252,10 +254,16 @@ void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
 void GeometryStreamBuilder::Clear() {
   // A normal streamed before the next stream's first vertex belongs to this position.
   if (!pending_vertices_.empty()) last_vertex_ = pending_vertices_.back();
+  // Capacity is kept: the next stream of the pass reuses memory the system has already
+  // handed over, which costs far less than fresh pages. Only a stream much smaller than
+  // what is kept gives it back, so that one large mesh does not hold its memory through a
+  // long run of small ones.
+  const std::size_t corners = std::max(VertexCallCount(), stream_.vertex_indices.size());
+  if (vertex_points_.capacity() > kKeptCorners && corners * 4 < vertex_points_.capacity()) {
+    ReleaseBuffers();
+  }
   pending_vertices_.clear();
   pending_normals_.clear();
-  // Capacity is kept: the next stream of the pass reuses memory the system has already
-  // handed over, which costs far less than fresh pages.
   stream_.faces.clear();
   stream_.normals.clear();
   stream_.uvws.clear();
@@ -287,6 +295,10 @@ void GeometryStreamBuilder::ForgetRecentPositions() {
 
 void GeometryStreamBuilder::ReleaseMemory() {
   Clear();
+  ReleaseBuffers();
+}
+
+void GeometryStreamBuilder::ReleaseBuffers() {
   Release(stream_.faces);
   Release(stream_.normals);
   Release(stream_.uvws);

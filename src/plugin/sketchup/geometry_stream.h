@@ -94,6 +94,8 @@ class GeometryStreamBuilder {
   static constexpr std::size_t kBatch = 2048;
   std::vector<Vec3<float>> pending_vertices_;  // engine frame, metres
   std::vector<PendingNormal> pending_normals_;
+  // Gives back the memory of every buffer (emptied or about to be).
+  void ReleaseBuffers();
   // Merges the pending calls, in call order.
   void Flush() {
     if (!pending_vertices_.empty() || !pending_normals_.empty()) MergePending();
