@@ -81,11 +81,6 @@ std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
   return point;
 }
 
-void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
-  pending_vertices_.push_back(Vec3<float>{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter});
-  if (pending_vertices_.size() >= kBatch) MergePending();
-}
-
 namespace {
 
 std::uint64_t HashOfBits(const std::uint32_t (&bits)[3]) {
@@ -183,11 +178,6 @@ std::int32_t GeometryStreamBuilder::FileNormal(std::int32_t point, std::int32_t 
   return entry;
 }
 
-void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
-  pending_normals_.push_back(PendingNormal{Vec3<float>{nx, nz, -ny}, surface, VertexCallCount()});
-  if (pending_normals_.size() >= kBatch) MergePending();
-}
-
 void GeometryStreamBuilder::MergeNormal(const Vec3<float>& n, std::int32_t surface) {
   if (last_point_ < 0 && !stale_position_used_) {
     stale_key_ = StreamKeys::KeyOfPosition(last_vertex_.x, last_vertex_.y, last_vertex_.z);
@@ -220,8 +210,6 @@ void GeometryStreamBuilder::MergeNormal(const Vec3<float>& n, std::int32_t surfa
   ++normal_calls_;
 }
 
-void GeometryStreamBuilder::AddUvw(float u, float v, float w) { stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f}); }
-
 bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
   Flush();
   if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size()) return false;
@@ -245,10 +233,6 @@ bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
   // A key that names no normal reads the first one, as a lookup of a missing key would.
   stream_.normal_indices.push_back(entry >= 0 ? entry_normals_[static_cast<std::size_t>(entry)] : 0);
   return true;
-}
-
-void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
-  stream_.uvw_indices.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(number) - 1u));
 }
 
 void GeometryStreamBuilder::Clear() {

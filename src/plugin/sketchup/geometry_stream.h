@@ -15,6 +15,7 @@
 #include "sketchup/index_table.h"
 #include "sketchup/large_buffer.h"
 #include "sketchup/position_key.h"
+#include "utils/matrix.h"
 #include "zarnik.h"
 
 namespace Zarnik {
@@ -177,6 +178,27 @@ class GeometryStreamBuilder {
   LargeVector<std::uint64_t> entry_keys_;
   LargeVector<std::int32_t> entry_normals_;
 };
+
+// The per-corner calls are defined here, so that the Ruby methods, which Ruby calls
+// millions of times for a large mesh, compile into one function each.
+
+inline void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
+  pending_vertices_.push_back(Vec3<float>{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter});
+  if (pending_vertices_.size() >= kBatch) MergePending();
+}
+
+inline void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
+  pending_normals_.push_back(PendingNormal{Vec3<float>{nx, nz, -ny}, surface, VertexCallCount()});
+  if (pending_normals_.size() >= kBatch) MergePending();
+}
+
+inline void GeometryStreamBuilder::AddUvw(float u, float v, float w) {
+  stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f});
+}
+
+inline void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
+  stream_.uvw_indices.push_back(static_cast<std::int32_t>(static_cast<std::uint32_t>(number) - 1u));
+}
 
 namespace SketchupManager {
 
