@@ -238,33 +238,17 @@ VALUE Update(VALUE, VALUE list) {
   return Bool(updated);
 }
 
-VALUE NewString(const std::string& text, int& state) noexcept { return SceneRuby::NewString(text, state); }
-
-VALUE AnswerDefaultMaterial(int& state) noexcept {
-  return NewString(Shield("ExtMaterial.get_default_material", std::string(), [] { return MaterialTypeName(default_material); }),
-                   state);
-}
-
 VALUE GetDefaultMaterial(VALUE) {
-  int state = 0;
-  const VALUE answer = AnswerDefaultMaterial(state);
-  if (state != 0) rb_jump_tag(state);
-  return answer;
+  return SceneRuby::TextAnswer("ExtMaterial.get_default_material",
+                               [] { return MaterialTypeName(default_material); });
 }
 
 VALUE GetTextureMethod(VALUE) {
   return rb_str_new_cstr(texture_method == kTexturesInFolder ? kFolderMethod : kModelFileMethod);
 }
 
-VALUE AnswerTextureFolder(int& state) noexcept {
-  return NewString(Shield("ExtMaterial.get_texture_folder", std::string(), [] { return Folder(); }), state);
-}
-
 VALUE GetTextureFolder(VALUE) {
-  int state = 0;
-  const VALUE answer = AnswerTextureFolder(state);
-  if (state != 0) rb_jump_tag(state);
-  return answer;
+  return SceneRuby::TextAnswer("ExtMaterial.get_texture_folder", [] { return Folder(); });
 }
 
 VALUE Present(VALUE, VALUE id_value) {

@@ -279,20 +279,12 @@ VALUE GetActiveMaterialId(VALUE) {
   return INT2NUM(id);
 }
 
-VALUE AnswerMaterialName(int id, int& state) noexcept {
-  const std::string name = Shield("ExtMaterials.get_material_name", std::string(), [id] {
+VALUE GetMaterialName(VALUE, VALUE id_value) {
+  const int id = NUM2INT(id_value);
+  return SceneRuby::TextAnswer("ExtMaterials.get_material_name", [id] {
     std::shared_ptr<UiMat> record = MaterialManager::GetUiMaterial(id);
     return record ? record->name : std::string();
   });
-  return SceneRuby::NewString(name, state);
-}
-
-VALUE GetMaterialName(VALUE, VALUE id_value) {
-  const int id = NUM2INT(id_value);
-  int state = 0;
-  const VALUE answer = AnswerMaterialName(id, state);
-  if (state != 0) rb_jump_tag(state);
-  return answer;
 }
 
 // ---- create_new_material ---------------------------------------------------------------------
@@ -378,18 +370,11 @@ std::string PreviewPath(int host_id, bool rebuild) {
 
 namespace {
 
-VALUE AnswerPreview(int host_id, bool rebuild, int& state) noexcept {
-  const std::string path =
-      Shield("ExtMaterials.get_material_preview", std::string(), [=] { return PreviewPath(host_id, rebuild); });
-  return SceneRuby::NewString(path, state);
-}
-
-VALUE GetMaterialPreview(VALUE, VALUE id_value, VALUE rebuild) {
+VALUE GetMaterialPreview(VALUE, VALUE id_value, VALUE rebuild_value) {
   const int host_id = NUM2INT(id_value);
-  int state = 0;
-  const VALUE answer = AnswerPreview(host_id, SceneRuby::Flag(rebuild), state);
-  if (state != 0) rb_jump_tag(state);
-  return answer;
+  const bool rebuild = SceneRuby::Flag(rebuild_value);
+  return SceneRuby::TextAnswer("ExtMaterials.get_material_preview",
+                               [=] { return PreviewPath(host_id, rebuild); });
 }
 
 VALUE GetTextureScale(VALUE, VALUE id_value) {

@@ -25,7 +25,7 @@ bool StreamStep(const char* method, Fn&& fn) noexcept {
 }
 
 using SceneRuby::Bool;
-using StreamNumbers::ToDouble;
+using StreamNumbers::ToFloat;
 using StreamNumbers::ToInt;
 
 VALUE SetGeometryStream(VALUE, VALUE id_value, VALUE name_value) {
@@ -51,10 +51,10 @@ VALUE WarmupStream(VALUE, VALUE vertex_count_value, VALUE index_count_value) {
   return Qtrue;
 }
 
+// The per-corner methods convert every argument (Ruby raises here, before any change) and
+// then store, which can fail only for want of memory.
 VALUE AddVertex(VALUE, VALUE x, VALUE y, VALUE z) {
-  const float fx = static_cast<float>(ToDouble(x));
-  const float fy = static_cast<float>(ToDouble(y));
-  const float fz = static_cast<float>(ToDouble(z));
+  const float fx = ToFloat(x), fy = ToFloat(y), fz = ToFloat(z);
   StreamStep("add_vertex", [&] {
     StreamBuilder().AddVertex(fx, fy, fz);
     return true;
@@ -63,9 +63,7 @@ VALUE AddVertex(VALUE, VALUE x, VALUE y, VALUE z) {
 }
 
 VALUE AddNormal(VALUE, VALUE x, VALUE y, VALUE z, VALUE surface_value) {
-  const float nx = static_cast<float>(ToDouble(x));
-  const float ny = static_cast<float>(ToDouble(y));
-  const float nz = static_cast<float>(ToDouble(z));
+  const float nx = ToFloat(x), ny = ToFloat(y), nz = ToFloat(z);
   const std::int32_t surface = ToInt(surface_value);
   StreamStep("add_normal", [&] {
     StreamBuilder().AddNormal(nx, ny, nz, surface);
@@ -75,9 +73,7 @@ VALUE AddNormal(VALUE, VALUE x, VALUE y, VALUE z, VALUE surface_value) {
 }
 
 VALUE AddUvw(VALUE, VALUE u, VALUE v, VALUE w) {
-  const float fu = static_cast<float>(ToDouble(u));
-  const float fv = static_cast<float>(ToDouble(v));
-  const float fw = static_cast<float>(ToDouble(w));
+  const float fu = ToFloat(u), fv = ToFloat(v), fw = ToFloat(w);
   StreamStep("add_uvw", [&] {
     StreamBuilder().AddUvw(fu, fv, fw);
     return true;

@@ -65,5 +65,20 @@ std::string TextOf(VALUE string);
 // A new UTF-8 String made under rb_protect; on a Ruby error `state` is set and nil answered.
 VALUE NewString(const std::string& text, int& state) noexcept;
 
+template <class Fn>
+VALUE TextAnswerFrame(const char* what, Fn& fn, int& state) noexcept {
+  return NewString(Shield(what, std::string(), fn), state);
+}
+
+// The Ruby String of fn's text, "" when fn failed (logged as a failure of `what`). The text
+// is gone before a Ruby error raised while making the String goes on to the caller.
+template <class Fn>
+VALUE TextAnswer(const char* what, Fn&& fn) {
+  int state = 0;
+  const VALUE answer = TextAnswerFrame(what, fn, state);
+  if (state != 0) rb_jump_tag(state);
+  return answer;
+}
+
 }  // namespace SceneRuby
 }  // namespace Zarnik

@@ -44,6 +44,9 @@ inline double ToDouble(VALUE value) {
   return NUM2DBL(value);
 }
 
+// The same, taken on to single precision, as the stream keeps its numbers.
+inline float ToFloat(VALUE value) { return static_cast<float>(ToDouble(value)); }
+
 // NUM2INT, read in place for small Integers that fit.
 inline std::int32_t ToInt(VALUE value) {
   if (RB_FIXNUM_P(value)) {

@@ -63,16 +63,8 @@ VALUE SetEditTransformMethod(VALUE, VALUE array) {
   return Qtrue;
 }
 
-VALUE DocumentsFolder(int& state) noexcept {
-  const std::string folder = Shield("ExtUtils.get_documents_folder", std::string(), [] { return Strings::GetMyDocumentsPath(); });
-  return SceneRuby::NewString(folder, state);
-}
-
 VALUE GetDocumentsFolder(VALUE) {
-  int state = 0;
-  const VALUE folder = DocumentsFolder(state);
-  if (state != 0) rb_jump_tag(state);
-  return folder;
+  return SceneRuby::TextAnswer("ExtUtils.get_documents_folder", [] { return Strings::GetMyDocumentsPath(); });
 }
 
 VALUE Delete(VALUE, VALUE id_value) {
