@@ -5,7 +5,7 @@ packages=(
   build-essential cmake pkg-config
   ruby ruby-dev ruby-minitest
   libgoogle-glog-dev libjsoncpp-dev libpng-dev libpugixml-dev zlib1g-dev
-  libgtest-dev libgmock-dev
+  libgtest-dev libgmock-dev ccache
 )
 missing=()
 for p in "${packages[@]}"; do
