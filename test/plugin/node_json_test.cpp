@@ -218,6 +218,8 @@ TEST_F(NodeJsonTest, LinkNodesAreSeenThroughAndCyclesEnd) {
   ASSERT_TRUE(mix->connectTo(kFirstPin, link, true, true));
   Json::Value json = NodeUtils::NodeToStr(mix, true);
   EXPECT_EQ(static_cast<int>(kDiffuse), Entry(json, "first")["type"].asInt());
+  // A material moved behind a link is stored as itself, so that it can be rebuilt and moved again.
+  EXPECT_EQ(static_cast<int>(kDiffuse), NodeUtils::NodeToStr(link, true)["type"].asInt());
 
   // Connections made without the cycle check can loop; writing the tree still ends.
   ApiNode* other = Create(kMixMaterial);
@@ -380,6 +382,30 @@ TEST_F(NodeJsonTest, StringSearchGoesDepthFirstAndSkipsEmptyValues) {
   EXPECT_EQ(nullptr, NodeUtils::FindStringParamOwner(nullptr, "filename"));
   EXPECT_TRUE(NodeUtils::IsMaterialType(kDiffuse));
   EXPECT_FALSE(NodeUtils::IsMaterialType(kImage));
+}
+
+TEST_F(NodeJsonTest, SharedInputsAreSearchedOnceAndAnOversizedWriteIsRefused) {
+  // 24 stacked mix textures whose two inputs share the level below: 2^24 paths, 25 nodes.
+  constexpr NodeType kMixTexture = 38;
+  constexpr PinId kSecondPin = 239;
+  ApiNode* below = Create(kImage);
+  below->set(kFilename, "bottom.png", true);
+  for (int level = 0; level < 24; ++level) {
+    ApiNode* mix = Create(kMixTexture);
+    ASSERT_TRUE(mix->connectTo(kFirstPin, below, false, false));
+    ASSERT_TRUE(mix->connectTo(kSecondPin, below, false, false));
+    below = mix;
+  }
+  ApiNode* material = Create(kDiffuse);
+  ASSERT_TRUE(material->connectTo(kDiffusePin, below, false, false));
+
+  EXPECT_EQ("bottom.png", NodeUtils::FindStringParam(material, "filename"));
+  EXPECT_NE(nullptr, NodeUtils::FindStringParamOwner(material, "filename"));
+  EXPECT_EQ("", NodeUtils::FindStringParam(material, "no_such"));
+
+  Json::Value json(Json::objectValue);
+  EXPECT_FALSE(NodeUtils::TryNodeToStr(material, true, json));
+  EXPECT_TRUE(json.isNull()) << "no cut tree is handed out";
 }
 
 }  // namespace

@@ -255,13 +255,10 @@ TEST_F(NodeQueriesTest, PinNodeWalksStopAtTheirLimits) {
   NodeUtils::FindAllPinNodes(MixChain(200, false), first_pin, found);
   EXPECT_EQ(found.size(), NodeUtils::kMaxQueryDepth);
 
-  // 40 levels with both inputs shared make 2^40 paths; the walk must still end promptly.
+  // 40 levels with both inputs shared make 2^40 paths but only 40 nodes, each found once.
   found.clear();
-  const auto start = std::chrono::steady_clock::now();
   NodeUtils::FindAllPinNodes(MixChain(40, true), first_pin, found);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  EXPECT_FALSE(found.empty());
-  EXPECT_LE(found.size(), NodeUtils::kMaxQueryVisits);
+  EXPECT_EQ(found.size(), 40u);
 }
 
 TEST_F(NodeQueriesTest, WatchedDeletionsAreLogged) {

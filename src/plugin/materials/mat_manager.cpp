@@ -148,7 +148,8 @@ void ReplaceZarnikMaterial(ApiNode* old_node, ApiNode* new_node) {
       const char* new_name = new_node->name();
       if (new_name && *new_name && record->second->name != new_name) record->second->name = new_name;
     }
-    SetMaterial(id, NodeUtils::NodeToStr(new_node, true));
+    Json::Value json;
+    if (NodeUtils::TryNodeToStr(new_node, true, json)) SetMaterial(id, json);
   }
 }
 

@@ -269,7 +269,8 @@ bool SuMaterial::RescaleTransforms(float_2 scale) {
 }
 
 void SuMaterial::StoreNeutralForm() {
-  MaterialManager::SetMaterial(linked_id_, NodeUtils::NodeToStr(node_, true));
+  Json::Value json;
+  if (NodeUtils::TryNodeToStr(node_, true, json)) MaterialManager::SetMaterial(linked_id_, json);
 }
 
 bool SuMaterial::RevertOldZarnikMaterial() {

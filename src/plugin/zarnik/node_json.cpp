@@ -1,6 +1,10 @@
 #include "zarnik/node_json.h"
 
+#include <glog/logging.h>
+
 #include <algorithm>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "zarnik/json_read.h"
@@ -133,8 +137,18 @@ Json::Value EmptyPinEntry(ApiNode* owner) {
   return entry;
 }
 
-Json::Value WriteNode(ApiNode* node, bool details, int depth) {
-  if (!node) return Json::Value(Json::nullValue);
+// Counts the nodes one write has put out, so that a shared tree cannot grow it without end.
+struct WriteBudget {
+  size_t written = 0;
+  bool exceeded = false;
+};
+
+Json::Value WriteNode(ApiNode* node, bool details, int depth, WriteBudget& budget) {
+  if (!node || budget.exceeded) return Json::Value(Json::nullValue);
+  if (++budget.written > kMaxWrittenNodes) {
+    budget.exceeded = true;
+    return Json::Value(Json::nullValue);
+  }
   Json::Value out(Json::objectValue);
   out["name"] = Text(node->name());
   out["type"] = static_cast<Json::Int>(node->type());
@@ -144,24 +158,26 @@ Json::Value WriteNode(ApiNode* node, bool details, int depth) {
   if (attr_count > 0) {
     Json::Value params(Json::arrayValue);
     for (uint32_t i = 0; i < attr_count; ++i) params.append(GetAttribute(node, i));
-    out["params"] = params;
+    out["params"] = std::move(params);
   }
 
+  // Subtrees are moved, not copied, into their parents: a copy per level would make the
+  // write quadratic in the depth.
   const uint32_t pin_count = node->pinCount();
   if (pin_count > 0) {
     Json::Value nodes(Json::arrayValue);
-    for (uint32_t i = 0; i < pin_count; ++i) {
+    for (uint32_t i = 0; i < pin_count && !budget.exceeded; ++i) {
       Json::Value entry;
       ApiNode* plugged = LookThroughHelpers(node->connectedNodeIx(i));
-      if (plugged && depth < kMaxNodeDepth) entry = WriteNode(plugged, details, depth + 1);
+      if (plugged && depth < kMaxNodeDepth) entry = WriteNode(plugged, details, depth + 1, budget);
       if (entry.isNull()) entry = EmptyPinEntry(node);
       entry["info"] = GetPinInfo(node, i, details);
-      nodes.append(entry);
+      nodes.append(std::move(entry));
     }
-    out["nodes"] = nodes;
+    out["nodes"] = std::move(nodes);
   }
 
-  if (attr_count == 0 && pin_count == 0) return Json::Value(Json::nullValue);
+  if (budget.exceeded || (attr_count == 0 && pin_count == 0)) return Json::Value(Json::nullValue);
   return out;
 }
 
@@ -283,33 +299,53 @@ bool IsStringAttr(ApiNode* node, uint32_t index, const std::string& name) {
   return attr_name && name == attr_name;
 }
 
-std::string FindString(ApiNode* node, const std::string& name, int depth) {
-  if (!node || depth > kMaxNodeDepth) return std::string();
-  const uint32_t attr_count = node->attrCount();
-  for (uint32_t i = 0; i < attr_count; ++i) {
-    if (!IsStringAttr(node, i, name)) continue;
-    const char* value = node->getStringIx(i);
-    if (value && *value) return value;
-  }
-  const uint32_t pin_count = node->pinCount();
-  for (uint32_t i = 0; i < pin_count; ++i) {
-    std::string found = FindString(node->connectedNodeIx(i), name, depth + 1);
-    if (!found.empty()) return found;
-  }
-  return std::string();
-}
-
-ApiNode* FindStringOwner(ApiNode* node, const std::string& name, int depth) {
-  if (!node || depth > kMaxNodeDepth) return nullptr;
-  const uint32_t attr_count = node->attrCount();
-  for (uint32_t i = 0; i < attr_count; ++i) {
-    if (IsStringAttr(node, i, name)) return node;
-  }
-  const uint32_t pin_count = node->pinCount();
-  for (uint32_t i = 0; i < pin_count; ++i) {
-    if (ApiNode* found = FindStringOwner(node->connectedNodeIx(i), name, depth + 1)) return found;
+// Walks the tree below `node` depth first in pin order, entering each distinct node once,
+// until `stop` answers true for a node. Shared inputs make the number of paths grow
+// exponentially with the depth; the number of distinct nodes does not.
+template <typename Stop>
+ApiNode* FindInTree(ApiNode* node, Stop stop) {
+  std::set<ApiNode*> seen;
+  std::vector<std::pair<ApiNode*, int>> pending;
+  if (node) pending.emplace_back(node, 0);
+  while (!pending.empty()) {
+    const auto [current, depth] = pending.back();
+    pending.pop_back();
+    if (!seen.insert(current).second) continue;
+    if (stop(current)) return current;
+    if (depth >= kMaxNodeDepth) continue;
+    for (uint32_t i = current->pinCount(); i-- > 0;) {
+      ApiNode* input = current->connectedNodeIx(i);
+      if (input && !seen.count(input)) pending.emplace_back(input, depth + 1);
+    }
   }
   return nullptr;
+}
+
+std::string FindString(ApiNode* node, const std::string& name) {
+  std::string found;
+  FindInTree(node, [&](ApiNode* current) {
+    const uint32_t attr_count = current->attrCount();
+    for (uint32_t i = 0; i < attr_count; ++i) {
+      if (!IsStringAttr(current, i, name)) continue;
+      const char* value = current->getStringIx(i);
+      if (value && *value) {
+        found = value;
+        return true;
+      }
+    }
+    return false;
+  });
+  return found;
+}
+
+ApiNode* FindStringOwner(ApiNode* node, const std::string& name) {
+  return FindInTree(node, [&](ApiNode* current) {
+    const uint32_t attr_count = current->attrCount();
+    for (uint32_t i = 0; i < attr_count; ++i) {
+      if (IsStringAttr(current, i, name)) return true;
+    }
+    return false;
+  });
 }
 
 bool IsImageType(NodeType type) { return type == 34 || type == 35 || type == 36; }
@@ -461,7 +497,22 @@ bool IsMaterialType(NodeType type) {
   return std::find(material_types.begin(), material_types.end(), type) != material_types.end();
 }
 
-Json::Value NodeToStr(ApiNode* node, bool details) { return WriteNode(node, details, 0); }
+bool TryNodeToStr(ApiNode* node, bool details, Json::Value& out) {
+  ApiNode* written = LookThroughHelpers(node);
+  WriteBudget budget;
+  out = WriteNode(written, details, 0, budget);
+  if (!budget.exceeded) return true;
+  out = Json::Value(Json::nullValue);
+  LOG(ERROR) << "Node " << Text(written->name()) << " has more than " << kMaxWrittenNodes
+             << " nodes in its input tree and is not written";
+  return false;
+}
+
+Json::Value NodeToStr(ApiNode* node, bool details) {
+  Json::Value out;
+  TryNodeToStr(node, details, out);
+  return out;
+}
 
 ApiNode* StrToNode(const Json::Value& json, int depth, ApiNode* parent, PinId pin) {
   uint32_t index = 0;
@@ -497,9 +548,9 @@ bool TryToCorrectNewNodeScale(ApiNode* new_node, ApiNode* parent) {
   return true;
 }
 
-std::string FindStringParam(ApiNode* node, const std::string& name) { return FindString(node, name, 0); }
+std::string FindStringParam(ApiNode* node, const std::string& name) { return FindString(node, name); }
 
-ApiNode* FindStringParamOwner(ApiNode* node, const std::string& name) { return FindStringOwner(node, name, 0); }
+ApiNode* FindStringParamOwner(ApiNode* node, const std::string& name) { return FindStringOwner(node, name); }
 
 }  // namespace NodeUtils
 }  // namespace Zarnik

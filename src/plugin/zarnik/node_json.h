@@ -24,6 +24,9 @@ namespace NodeUtils {
 
 // Deepest level of nested nodes that is written, built or updated.
 constexpr int kMaxNodeDepth = 64;
+// Node JSON is a tree, so a node shared by several pins is written once per use; stacked
+// shared nodes multiply that. A write that would hold more nodes than this is refused.
+constexpr size_t kMaxWrittenNodes = 100000;
 
 // {"type": kind, "name": name, <name>: value} for attribute `attr_index` of `node`.
 Json::Value GetAttribute(ApiNode* node, uint32_t attr_index);
@@ -36,8 +39,12 @@ bool IsImage(ApiNode* node);
 bool IsMaterialType(NodeType type);
 
 // The node with its attributes and everything plugged into its pins; null for a node
-// without attributes and pins.
+// without attributes and pins. Link nodes (types above 30000) are written as the node
+// behind them, at the top as in pins.
 Json::Value NodeToStr(ApiNode* node, bool details);
+// The same, but false (with one error record naming the node) when the tree is too large to
+// write whole: callers keep what they stored rather than store a cut tree.
+bool TryNodeToStr(ApiNode* node, bool details, Json::Value& out);
 // Builds a new node tree; `parent` and `pin` place a pin-owned child below depth 0.
 // Null when the JSON names no node type the engine knows.
 ApiNode* StrToNode(const Json::Value& json, int depth, ApiNode* parent, PinId pin);
@@ -48,7 +55,8 @@ int UpdateNode(const Json::Value& json, ApiNode* node, PinId pin, ApiNode* paren
 // image textures; true when a transform was copied.
 bool TryToCorrectNewNodeScale(ApiNode* new_node, ApiNode* parent);
 
-// First non-empty value of a string attribute called `name`, depth first; "" when none.
+// First non-empty value of a string attribute called `name`, depth first, each node once;
+// "" when none.
 std::string FindStringParam(ApiNode* node, const std::string& name);
 // First node of the tree that has a string attribute called `name`; null when none.
 ApiNode* FindStringParamOwner(ApiNode* node, const std::string& name);

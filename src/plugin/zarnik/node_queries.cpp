@@ -1,6 +1,7 @@
 #include <cstring>
 #include <mutex>
 #include <regex>
+#include <set>
 #include <utility>
 
 #include "application/logger.h"
@@ -158,19 +159,29 @@ void LogDeletion(const ApiChangeManager::ChangeEvent& event, void* /*user_data*/
 
 const ApiChangeManager::Observer kDeleteWatcher{&LogDeletion, nullptr};
 
-// Walks the inputs below node depth first, once per path, up to kMaxQueryDepth levels
-// down and over at most kMaxQueryVisits connections in all: a node shared by several
-// paths is entered once for each, which grows exponentially with stacked shared nodes.
-void CollectPinNodes(ApiNode* node, const std::string& pin_name, std::vector<ApiNode*>& found, unsigned depth,
-                     size_t& visits_left) {
-  if (node == nullptr || depth >= kMaxQueryDepth) return;
-  for (uint32_t index = 0; index < node->pinCount(); ++index) {
-    ApiNode* input = node->connectedNodeIx(index);
-    if (input == nullptr) continue;
-    if (visits_left == 0) return;
-    --visits_left;
-    if (pin_name == OrEmpty(node->pinNameIx(index))) found.push_back(input);
-    CollectPinNodes(input, pin_name, found, depth + 1, visits_left);
+// Walks the inputs below node depth first, entering each distinct node once and going at
+// most kMaxQueryDepth levels down: shared inputs multiply the paths through a tree
+// exponentially, but not its distinct nodes.
+void CollectPinNodes(ApiNode* node, const std::string& pin_name, std::vector<ApiNode*>& found) {
+  std::set<ApiNode*> seen;
+  std::set<ApiNode*> reported;
+  std::vector<std::pair<ApiNode*, unsigned>> pending;
+  if (node != nullptr) pending.emplace_back(node, 0);
+  while (!pending.empty()) {
+    const auto [current, depth] = pending.back();
+    pending.pop_back();
+    if (!seen.insert(current).second || depth >= kMaxQueryDepth) continue;
+    const uint32_t pins = current->pinCount();
+    for (uint32_t index = 0; index < pins; ++index) {
+      ApiNode* input = current->connectedNodeIx(index);
+      if (input && pin_name == OrEmpty(current->pinNameIx(index)) && reported.insert(input).second) {
+        found.push_back(input);
+      }
+    }
+    for (uint32_t index = pins; index-- > 0;) {
+      ApiNode* input = current->connectedNodeIx(index);
+      if (input && seen.count(input) == 0) pending.emplace_back(input, depth + 1);
+    }
   }
 }
 
@@ -201,8 +212,8 @@ Json::Value FindAllMaterials(const ApiItemArray& items) {
   }
   Json::Value result;
   for (ApiNode* material : materials) {
-    Json::Value json = NodeToStr(material, true);
-    if (!json.isNull()) result.append(std::move(json));
+    Json::Value json;
+    if (TryNodeToStr(material, true, json) && !json.isNull()) result.append(std::move(json));
   }
   return result;
 }
@@ -286,8 +297,7 @@ bool AttrIsDefaultByIndex(const ApiItem* item, unsigned index) {
 }
 
 void FindAllPinNodes(ApiNode* node, const std::string& pin_name, std::vector<ApiNode*>& found) {
-  size_t visits_left = kMaxQueryVisits;
-  CollectPinNodes(node, pin_name, found, 0, visits_left);
+  CollectPinNodes(node, pin_name, found);
 }
 
 size_t VisibleInputs(const ApiNode* node) {

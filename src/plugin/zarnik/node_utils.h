@@ -42,12 +42,11 @@ std::vector<NodeType> MaterialTypes();
 
 // ---- Graph queries ---------------------------------------------------------------------
 //
-// Walks that follow every path through the inputs stop kMaxQueryDepth levels below the
-// starting node and after kMaxQueryVisits connections, so that neither a deep chain nor a
-// small graph whose shared nodes multiply the paths can exhaust the stack or the time.
+// Walks through the inputs stop kMaxQueryDepth levels below the starting node and enter
+// each distinct node once, so that neither a deep chain nor a small graph whose shared
+// nodes multiply the paths can exhaust the stack or the time.
 
 constexpr unsigned kMaxQueryDepth = 64;
-constexpr size_t kMaxQueryVisits = 100000;
 
 // The node in the geometry pin of the first render target among items that has one
 // plugged in; null when none has.
@@ -82,8 +81,8 @@ std::set<ApiItem*> GetOwnedItems(const ApiNodeGraph* graph, std::function<bool(c
 bool AttrIsDefaultByID(const ApiItem* item, AttributeId id);
 bool AttrIsDefaultByIndex(const ApiItem* item, unsigned index);
 
-// Appends, depth first and once per path, every node plugged into a pin called pin_name
-// anywhere below node (within the walk limits above).
+// Appends, depth first and once each, every node plugged into a pin called pin_name
+// anywhere below node (within the depth limit above).
 void FindAllPinNodes(ApiNode* node, const std::string& pin_name, std::vector<ApiNode*>& found);
 
 // The number of inputs plugged in from a graph (rather than owned by their pin).

@@ -39,8 +39,6 @@ constexpr AttributeId kSandboxCreatedSetting = 35;
 constexpr uint32_t kLinkUiFlags = 4;
 constexpr int32_t kSceneVersion = 3080500;
 constexpr int kMaxInputDepth = 20;
-// Shared inputs multiply the paths through a tree; this caps the work of one walk.
-constexpr size_t kMaxInputVisits = 100000;
 // Spacing of new material trees and of link nodes below their material.
 constexpr float kTreeGap = 300.0f;
 constexpr float kLinkGap = 100.0f;
@@ -85,18 +83,24 @@ NodeSet FindMaterialNodes(const ApiNodeGraph* graph) {
   return found;
 }
 
-void WalkInputs(ApiNode* node, const InputVisitor& visitor, int depth, size_t& budget) {
-  if (!node || depth > kMaxInputDepth || budget == 0) return;
-  --budget;
-  if (depth >= 1 && (!visitor(node, depth) || depth == kMaxInputDepth)) return;
-  for (ApiNode* input : NodeUtils::AllInputNodes(node)) WalkInputs(input, visitor, depth + 1, budget);
-}
-
-// Visits the nodes below `node` (not the node itself), depth first; a false answer from
-// the visitor ends the descent below the node it was given.
-void ForAllInputNodes(ApiNode* node, const InputVisitor& visitor, int depth = 0) {
-  size_t budget = kMaxInputVisits;
-  WalkInputs(node, visitor, depth, budget);
+// Visits the nodes below `node` (not the node itself) level by level, each distinct node
+// once at the shallowest depth that reaches it; a false answer from the visitor ends the
+// descent below the node it was given. Shared inputs multiply the paths through a tree
+// exponentially, never the distinct nodes.
+void ForAllInputNodes(ApiNode* node, const InputVisitor& visitor) {
+  if (!node) return;
+  NodeSet seen{node};
+  std::vector<ApiNode*> level{node};
+  for (int depth = 1; depth <= kMaxInputDepth && !level.empty(); ++depth) {
+    std::vector<ApiNode*> next;
+    for (ApiNode* parent : level) {
+      for (ApiNode* input : NodeUtils::AllInputNodes(parent)) {
+        if (!input || !seen.insert(input).second) continue;
+        if (visitor(input, depth) && depth < kMaxInputDepth) next.push_back(input);
+      }
+    }
+    level = std::move(next);
+  }
 }
 
 // Calls the action once on the node and on every node below it that has the attribute.
@@ -174,30 +178,38 @@ std::ostream& operator<<(std::ostream& out, Owner owner) {
 const std::vector<MaterialInfo>& Materials() { return materials; }
 
 void DropSandboxLinks() {
+  // The recorded links too: a sandbox the user deleted no longer lists its nodes, but the
+  // registries may still hold them.
+  std::set<ApiNode*> links;
+  for (const MaterialInfo& entry : materials) {
+    if (entry.link) links.insert(entry.link);
+  }
   materials.clear();
-  ApiNodeGraph* graph = Sandbox();
-  if (!graph) return;
-  ApiNodeArray links;
-  graph->findNodes(kLinkType, links, false);
-  for (size_t i = 0; i < links.size(); ++i) {
-    MaterialManager::DiscardZarnikMaterial(links[i]);
-    SketchupManager::DiscardZarnikMaterial(links[i]);
+  if (ApiNodeGraph* graph = Sandbox()) {
+    ApiNodeArray found;
+    graph->findNodes(kLinkType, found, false);
+    for (size_t i = 0; i < found.size(); ++i) {
+      if (found[i]) links.insert(found[i]);
+    }
+  }
+  for (ApiNode* link : links) {
+    MaterialManager::DiscardZarnikMaterial(link);
+    SketchupManager::DiscardZarnikMaterial(link);
   }
 }
 
 void CreateSandbox() {
   ApiRootNodeGraph& root = ApiProjectManager::rootNodeGraph();
-  const bool replacing = Sandbox() != nullptr;
-  if (replacing) {
-    // An existing sandbox holds the user's edits and the geometry is wired to its links;
-    // it is only worth replacing when the root graph has materials still in use there.
-    bool any_to_move = false;
-    for (ApiNode* material : FindMaterialNodes(&root)) {
-      for (ApiNode* user : NodeUtils::AllOutputNodes(material)) {
-        if (user && !IsMaterialOrLink(user)) any_to_move = true;
-      }
+  if (ApiNodeGraph* existing = Sandbox()) {
+    // The sandbox holds the user's edits, and geometry and host materials are wired to its
+    // links: reopening the window keeps all of it and only brings in the materials the
+    // geometry has started to use since. A sandbox the user deleted has nothing to keep.
+    if (existing->graphOwner() == &root) {
+      RecenterSuspension suspension;
+      for (ApiNode* material : FindMaterialNodes(&root)) MoveToSandbox(material, 0, false);
+      return;
     }
-    if (!any_to_move) return;
+    DropSandboxLinks();
   }
 
   DebugLog("Creating sandbox");
@@ -207,8 +219,6 @@ void CreateSandbox() {
     return;
   }
   graph->setName(kSandboxName);
-  // Only now that a replacement exists may the old links leave the registries.
-  if (replacing) DropSandboxLinks();
 
   ApiMainWindow* window = MainWindow();
   if (ApiNodeGraphEditor* editor = GetSandboxEditor()) editor->setContentGraph(graph);

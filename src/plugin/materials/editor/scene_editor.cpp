@@ -105,7 +105,8 @@ int SceneEditor::AddNewMaterial(int kind, const std::string& name, const std::st
 
   const int id = free_slot_++;
   MaterialManager::SetMaterial(id, material);
-  MaterialManager::SetMaterial(id, NodeUtils::NodeToStr(material, true));
+  Json::Value json;
+  if (NodeUtils::TryNodeToStr(material, true, json)) MaterialManager::SetMaterial(id, json);
   return id;
 }
 
