@@ -129,4 +129,24 @@ class MaterialsHostTest < Minitest::Test
     refute_nil used
     assert_equal "WOODBYTES\0\xff".b, File.binread(used)
   end
+
+  def test_material_nodes_deleted_in_the_engine_are_made_again
+    assert_equal true, ExtMaterial.update(entry(70, name: "lost"))
+    deleted = material_node("lost")
+    assert ZarnikProbe.destroy(deleted)
+    assert_equal true, ExtMaterial.update(entry(70, name: "lost"))
+    remade = material_node("lost")
+    refute_nil remade, "the next update converts the host material again"
+    refute_equal deleted, remade
+    refute_nil ExtMaterials.serialize_material(70)
+
+    # A scene material the user deleted is rebuilt from its stored form when a host material links to it.
+    scene = ExtMaterials.create_new_material(0, [0, "scene 71", [0, 255, 0], "", 1.0, 1.0, 1.0])
+    scene_node = -> { ZarnikProbe.nodes(0).find { |node| ZarnikProbe.node_name(node) == "scene 71" } }
+    assert ZarnikProbe.destroy(scene_node.call)
+    assert_nil scene_node.call
+    assert_equal true, ExtMaterial.update(entry(71, link: scene))
+    refute_nil scene_node.call
+    refute_nil ExtMaterials.serialize_material(71)
+  end
 end

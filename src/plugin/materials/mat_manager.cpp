@@ -108,7 +108,11 @@ void SetMaterial(int id, ApiNode* node) {
 
 ApiNode* GetMaterialNode(int id) {
   const auto realized = node_materials.find(id);
-  if (realized != node_materials.end() && realized->second) return realized->second;
+  if (realized != node_materials.end() && realized->second) {
+    if (realized->second->isNode()) return realized->second;
+    // Deleted in the engine's window: built again from the stored form below.
+    node_materials.erase(realized);
+  }
   const auto stored = str_materials.find(id);
   if (stored == str_materials.end() || stored->second.isNull()) return nullptr;
   ApiNode* node = NodeUtils::StrToNode(stored->second, 0, nullptr, 0);

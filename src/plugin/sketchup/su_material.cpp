@@ -86,6 +86,13 @@ void SuMaterial::AssignSuMaterial(const std::string& name, const std::string& te
     node_ = converted_node_;
     node_is_linked_ = false;
   }
+  if (node_ && !node_->isNode()) {
+    // The user deleted the node in the engine's window: it is made again from what the host
+    // sends, with nothing remembered of the inner nodes it had.
+    node_ = nullptr;
+    has_texture_ = false;
+    opacity_node_type_ = 0;
+  }
   if (!node_) {
     node_ = ApiNode::create(HostMaterialExt::DefaultMaterial(), ApiProjectManager::rootNodeGraph(), true);
     if (!node_) {
