@@ -69,16 +69,16 @@ class ObjReaderTest < Minitest::Test
     model = parse(<<~OBJ, scale: 2.0)
       v 1 2 3
       v 4 5 6
-      v 7 8 9
+      v 7 8 10
       f -3 -2 -1
       v 0 0 0
       f -4 -1 -2
     OBJ
     first, second = model.root.triangles
-    assert_equal [[2.0, -6.0, 4.0], [8.0, -12.0, 10.0], [14.0, -18.0, 16.0]], positions(first)
-    assert_equal [[1, 2, 3], [4, 5, 6], [7, 8, 9]].map { |p| p.map { |c| c * 2.0 } },
+    assert_equal [[2.0, -6.0, 4.0], [8.0, -12.0, 10.0], [14.0, -20.0, 16.0]], positions(first)
+    assert_equal [[1, 2, 3], [4, 5, 6], [7, 8, 10]].map { |p| p.map { |c| c * 2.0 } },
                  positions(first).map { |p| engine_frame(p) }
-    assert_equal [[2.0, -6.0, 4.0], [0.0, -0.0, 0.0], [14.0, -18.0, 16.0]], positions(second)
+    assert_equal [[2.0, -6.0, 4.0], [0.0, -0.0, 0.0], [14.0, -20.0, 16.0]], positions(second)
   end
 
   def test_polygons_are_fanned_and_missing_normals_and_uvs_are_filled_in
@@ -135,6 +135,8 @@ class ObjReaderTest < Minitest::Test
 
   def test_usemtl_runs_and_the_material_library
     Dir.mktmpdir do |dir|
+      Dir.mkdir(File.join(dir, "tex"))
+      File.write(File.join(dir, "tex/red brick.png"), "")
       File.write(File.join(dir, "m.mtl"), <<~MTL)
         newmtl red
         Kd 1 0 0.5
@@ -199,27 +201,37 @@ class ObjReaderTest < Minitest::Test
     assert(flat.none? { |s| s == 7 })
   end
 
-  def test_malformed_lines_are_refused_with_their_line_number
+  def test_unreadable_vertices_are_refused_with_their_line_number
     {
-      "v 1 2" => /expected 3 to 4 numbers/,
+      "v 1 2" => /a vertex needs 3 numbers/,
       "v 1 x 3" => /'x' is not a number/,
       "v 1 nan 3" => /not a number/,
-      "vt" => /expected 1 to 3 numbers/,
-      "f 1 2" => /at least 3 vertices/,
-      "f 1 2 9" => /vertex 9 does not exist/,
-      "f 0 1 2" => /'0' is not a vertex number/,
-      "f 1 2 -4" => /vertex -4 does not exist/,
-      "f 1/9 2 3" => /texture coordinate 9 does not exist/,
-      "f 1/1/1/1 2 3" => /bad face vertex/,
-      "f 1//x 2 3" => /'x' is not a normal number/,
-      "s maybe" => /smoothing group/,
-      "usemtl" => /material name/,
-      "bogus 1 2" => /unknown statement 'bogus'/
+      "vt" => /texture coordinate needs a number/,
+      "vn 1 2" => /normal needs 3 numbers/
     }.each do |line, message|
       error = assert_raises(D::ObjReader::ParseError, line) { parse("v 0 0 0\nv 1 0 0 \\\n\nv 0 1 0\n#{line}\n") }
       assert_match message, error.message, line
       assert_match(/\At\.obj:5: /, error.message, line)
       assert_includes error.message, line
+    end
+  end
+
+  def test_faces_and_statements_that_cannot_be_used_are_skipped_with_one_warning_each
+    {
+      "f 1 2" => /fewer than 3 vertices skipped/,
+      "f 1 2 9" => /vertex 9, which does not exist \(3 so far\): face skipped/,
+      "f 0 1 2" => /vertex 0, which does not exist/,
+      "f 1 2 -4" => /vertex -4, which does not exist/,
+      "f 1/1/1/1 2 3" => /unreadable: face skipped/,
+      "s maybe" => /smoothing group 'maybe'/,
+      "bogus 1 2" => /statement 'bogus' ignored/
+    }.each do |line, message|
+      reader = D::ObjReader.new
+      model = reader.parse("v 0 0 0\nv 1 0 0 \\\n\nv 0 1 0\n#{line}\n#{line}\nf 1 2 3\n", source: "t.obj")
+      assert_equal 1, model.triangle_count, line
+      assert_equal 1, reader.warnings.size, line
+      assert_match message, reader.warnings.first, line
+      assert_match(/\At\.obj:5: .*\(2 times, first here\)\z/, reader.warnings.first, line)
     end
   end
 end
