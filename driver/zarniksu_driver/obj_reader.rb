@@ -200,7 +200,7 @@ module ZarniksuDriver
       value = Float(field, exception: false)
       return value if value&.finite?
 
-      ObjText.number(field) || fail_line("'#{ObjText.quote(field)}' is not a number")
+      ObjText.number(field) || fail_line("'#{ObjText.quote(field, ObjText::WORD_LENGTH)}' is not a number")
     end
 
     def start_definition(fields)

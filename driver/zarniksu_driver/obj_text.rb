@@ -8,6 +8,7 @@ module ZarniksuDriver
 
     # How much of an offending line an error quotes.
     QUOTE_LENGTH = 40
+    WORD_LENGTH = 16
     SNIFF_BYTES = 4096
 
     module_function
@@ -105,9 +106,9 @@ module ZarniksuDriver
     end
 
     # The offending text of an error, cut short.
-    def quote(line)
+    def quote(line, length = QUOTE_LENGTH)
       text = line.to_s.strip
-      text.size > QUOTE_LENGTH ? "#{text[0, QUOTE_LENGTH]}..." : text
+      text.size > length ? "#{text[0, length]}..." : text
     end
 
     # One warning per kind: the first line it happened on and how often.
