@@ -1,15 +1,19 @@
 #include "obj_geometry.h"
 
+#include <locale.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <unordered_map>
 
 #include "core.h"
@@ -60,12 +64,24 @@ private:
     std::string_view mRest;
 };
 
+// Forms that from_chars leaves to strtod (hexadecimal ones) are read in the C locale, so
+// that a host that set another locale still reads a point as the decimal mark.
+bool ReadFloatAsStrtod(std::string_view word, float& out) {
+    static const locale_t cLocale = newlocale(LC_NUMERIC_MASK, "C", locale_t(0));
+    if (!cLocale || word.size() > 64) return false;
+    const std::string text(word);
+    char* end = nullptr;
+    out = strtof_l(text.c_str(), &end, cLocale);
+    return end == text.c_str() + text.size() && std::isfinite(out);
+}
+
 bool ReadFloat(std::string_view word, float& out) {
     if (!word.empty() && word[0] == '+') word.remove_prefix(1);
     if (word.empty()) return false;
     const char* end = word.data() + word.size();
     const auto result = std::from_chars(word.data(), end, out);
-    return result.ec == std::errc() && result.ptr == end && std::isfinite(out);
+    if (result.ec == std::errc() && result.ptr == end) return std::isfinite(out);
+    return ReadFloatAsStrtod(word, out);
 }
 
 bool ReadIndex(std::string_view word, int64_t& out) {
@@ -89,67 +105,139 @@ bool ResolveIndex(int64_t given, size_t countSoFar, int64_t& out) {
     return out >= 0;
 }
 
+// Warnings of one file, one per kind, each naming the first line it happened on.
+class Warnings {
+public:
+    void add(const std::string& kind, size_t line, const std::string& message) {
+        for (Entry& entry : mEntries) {
+            if (entry.kind == kind) {
+                ++entry.count;
+                entry.line = std::min(entry.line, line);    // faces checked at the end come late
+                return;
+            }
+        }
+        mEntries.push_back(Entry{kind, line, message, 1});
+    }
+
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const Entry& entry : mEntries) {
+            std::string text = "line " + std::to_string(entry.line) + ": " + entry.message;
+            if (entry.count > 1) text += " (" + std::to_string(entry.count) + " times, first here)";
+            out.push_back(std::move(text));
+        }
+        return out;
+    }
+
+private:
+    struct Entry {
+        std::string kind;
+        size_t line;
+        std::string message;
+        size_t count;
+    };
+    std::vector<Entry> mEntries;
+};
+
 class Parser {
 public:
     explicit Parser(ObjMesh& mesh) : mMesh(mesh) {}
 
-    bool line(std::string_view text) {
+    // False when the file cannot be read on: every later index would name the wrong element.
+    bool line(std::string_view text, size_t number) {
+        mLine = number;
         const size_t comment = text.find('#');
         if (comment != std::string_view::npos) text = text.substr(0, comment);
         Words words(text);
         std::string_view keyword;
         if (!words.next(keyword)) return true;
-        if (keyword == "v") return vector(words, 3, mMesh.positions);
-        if (keyword == "vn") return vector(words, 3, mMesh.normals);
-        if (keyword == "vt") return vector(words, 1, mMesh.uvws);
+        if (keyword == "v") return vector(words, 3, mMesh.positions, "vertex");
+        if (keyword == "vn") return vector(words, 3, mMesh.normals, "normal");
+        if (keyword == "vt") return vector(words, 1, mMesh.uvws, "texture coordinate");
         if (keyword == "f") return face(words);
         if (keyword == "usemtl") return useMaterial(words.rest());
         return true;    // groups, objects, smoothing groups, lines and points carry no polygons
     }
 
-    bool finish() {
-        if (!inRange(mMesh.positionIndices, mMesh.positions.size())) return false;
+    void finish() {
+        dropFacesWithMissingVertices();
         if (mAllHaveNormals && !mMesh.positionIndices.empty()) {
-            if (!inRange(mMesh.normalIndices, mMesh.normals.size())) return false;
-        } else {
+            const size_t line = firstLineOutOfRange(mMesh.normalIndices, mMesh.normals.size());
+            if (line != 0) {
+                mWarnings.add("normal", line, "face naming a normal that does not exist: the file's normals dropped");
+                mAllHaveNormals = false;
+            }
+        }
+        if (!mAllHaveNormals || mMesh.positionIndices.empty()) {
             mMesh.normals.clear();
             mMesh.normalIndices.clear();
         }
         if (mAllHaveUvws && !mMesh.positionIndices.empty()) {
-            if (!inRange(mMesh.uvwIndices, mMesh.uvws.size())) return false;
+            pointMissingUvwsAtZero();
         } else {
             mMesh.uvws.clear();
             mMesh.uvwIndices.clear();
         }
-        return true;
+        std::vector<std::string> warnings = mWarnings.lines();
+        if (mMesh.verticesPerPoly.empty()) mMesh = ObjMesh();
+        mMesh.warnings = std::move(warnings);
+    }
+
+    void failed() {
+        std::vector<std::string> warnings = mWarnings.lines();
+        mMesh = ObjMesh();
+        mMesh.warnings = std::move(warnings);
     }
 
 private:
+    void warn(const char* kind, const std::string& message) { mWarnings.add(kind, mLine, message); }
+
     // Needs at least `required` numbers; missing ones up to three are 0, extra ones (a
     // weight, vertex colours) are ignored.
-    bool vector(Words& words, int required, std::vector<float_3>& out) {
+    bool vector(Words& words, int required, std::vector<float_3>& out, const char* what) {
         float values[3] = {0.0f, 0.0f, 0.0f};
         std::string_view word;
         for (int i = 0; i < 3 && words.next(word); ++i) {
-            if (!ReadFloat(word, values[i])) return false;
+            if (!ReadFloat(word, values[i])) {
+                warn("number", std::string("unreadable ") + what + ": the file is refused");
+                return false;
+            }
             if (i + 1 == required) required = 0;
         }
-        if (required != 0) return false;
+        if (required != 0) {
+            warn("number", std::string(what) + " with too few numbers: the file is refused");
+            return false;
+        }
         out.push_back(float_3{values[0], values[1], values[2]});
         return true;
     }
 
+    // A face that cannot be used is taken back whole and the file read on.
     bool face(Words& words) {
+        const size_t positions = mMesh.positionIndices.size(), uvws = mMesh.uvwIndices.size(),
+                     normals = mMesh.normalIndices.size();
+        const bool allUvws = mAllHaveUvws, allNormals = mAllHaveNormals;
         std::string_view corner;
         size_t corners = 0;
-        while (words.next(corner)) {
-            if (++corners > kMaxObjPolygonCorners) return false;
-            if (!faceCorner(corner)) return false;
+        const char* trouble = nullptr;
+        while (!trouble && words.next(corner)) {
+            if (++corners > kMaxObjPolygonCorners) trouble = "face with too many corners skipped";
+            else if (!faceCorner(corner)) trouble = "face naming a vertex that does not exist skipped";
         }
-        if (corners < 3) return false;
+        if (!trouble && corners < 3) trouble = "face with fewer than three corners skipped";
+        if (!trouble && mSlot < 0 && !slotFor(kUnnamedMaterial)) trouble = "too many materials: face skipped";
+        if (trouble) {
+            warn(trouble, trouble);
+            mMesh.positionIndices.resize(positions);
+            mMesh.uvwIndices.resize(uvws);
+            mMesh.normalIndices.resize(normals);
+            mAllHaveUvws = allUvws;
+            mAllHaveNormals = allNormals;
+            return true;
+        }
         mMesh.verticesPerPoly.push_back(int32_t(corners));
-        if (mSlot < 0 && !slotFor(kUnnamedMaterial)) return false;
         mMesh.polyMaterials.push_back(mSlot);
+        mPolyLines.push_back(mLine);
         return true;
     }
 
@@ -169,21 +257,30 @@ private:
         mMesh.positionIndices.push_back(int32_t(index));
 
         if (count >= 2 && !parts[1].empty()) {
-            if (!ReadIndex(parts[1], given) || !ResolveIndex(given, mMesh.uvws.size(), index)) return false;
-            mMesh.uvwIndices.push_back(int32_t(index));
+            mMesh.uvwIndices.push_back(optionalIndex(parts[1], mMesh.uvws.size()));
         } else {
             mAllHaveUvws = false;
         }
         if (count == 3 && !parts[2].empty()) {
-            if (!ReadIndex(parts[2], given) || !ResolveIndex(given, mMesh.normals.size(), index)) return false;
-            mMesh.normalIndices.push_back(int32_t(index));
+            mMesh.normalIndices.push_back(optionalIndex(parts[2], mMesh.normals.size()));
         } else {
             mAllHaveNormals = false;
         }
         return true;
     }
 
-    bool useMaterial(std::string_view name) { return slotFor(name.empty() ? kUnnamedMaterial : name); }
+    // A texture coordinate or normal index that names nothing is kept as -1; the whole
+    // file decides what becomes of it.
+    static int32_t optionalIndex(std::string_view text, size_t countSoFar) {
+        int64_t given = 0, index = 0;
+        if (!ReadIndex(text, given) || !ResolveIndex(given, countSoFar, index)) return -1;
+        return int32_t(index);
+    }
+
+    bool useMaterial(std::string_view name) {
+        if (!slotFor(name.empty() ? kUnnamedMaterial : name)) warn("materials", "too many materials: slot kept");
+        return true;
+    }
 
     bool slotFor(std::string_view name) {
         const auto found = mSlots.find(std::string(name));
@@ -198,19 +295,129 @@ private:
         return true;
     }
 
-    static bool inRange(const std::vector<int32_t>& indices, size_t count) {
-        for (int32_t index : indices) {
-            if (index < 0 || size_t(index) >= count) return false;
+    // Positive indices may name vertices further down, so they are checked once the whole
+    // file is read; faces whose vertices never came are taken out with their corners.
+    void dropFacesWithMissingVertices() {
+        const size_t count = mMesh.positions.size();
+        const bool uvwsAligned = mAllHaveUvws, normalsAligned = mAllHaveNormals;
+        size_t read = 0, written = 0, polysKept = 0;
+        for (size_t poly = 0; poly < mMesh.verticesPerPoly.size(); ++poly) {
+            const size_t corners = size_t(mMesh.verticesPerPoly[poly]);
+            bool usable = true;
+            for (size_t i = read; i < read + corners; ++i) {
+                const int32_t index = mMesh.positionIndices[i];
+                if (index < 0 || size_t(index) >= count) usable = false;
+            }
+            if (!usable) {
+                const char* message = "face naming a vertex that does not exist skipped";
+                mWarnings.add(message, mPolyLines[poly], message);
+            } else {
+                for (size_t i = 0; i < corners; ++i) {
+                    mMesh.positionIndices[written + i] = mMesh.positionIndices[read + i];
+                    if (uvwsAligned) mMesh.uvwIndices[written + i] = mMesh.uvwIndices[read + i];
+                    if (normalsAligned) mMesh.normalIndices[written + i] = mMesh.normalIndices[read + i];
+                }
+                mMesh.verticesPerPoly[polysKept] = mMesh.verticesPerPoly[poly];
+                mMesh.polyMaterials[polysKept] = mMesh.polyMaterials[poly];
+                mPolyLines[polysKept] = mPolyLines[poly];
+                written += corners;
+                ++polysKept;
+            }
+            read += corners;
         }
-        return true;
+        mMesh.verticesPerPoly.resize(polysKept);
+        mMesh.polyMaterials.resize(polysKept);
+        mPolyLines.resize(polysKept);
+        mMesh.positionIndices.resize(written);
+        if (uvwsAligned) mMesh.uvwIndices.resize(written);
+        if (normalsAligned) mMesh.normalIndices.resize(written);
+    }
+
+    // Corners whose texture coordinate never came share an added coordinate (0, 0, 0).
+    void pointMissingUvwsAtZero() {
+        const size_t count = mMesh.uvws.size();
+        const size_t line = firstLineOutOfRange(mMesh.uvwIndices, count);
+        if (line == 0) return;
+        bool added = false;
+        for (int32_t& index : mMesh.uvwIndices) {
+            if (index >= 0 && size_t(index) < count) continue;
+            if (!added) {
+                mMesh.uvws.push_back(float_3{0.0f, 0.0f, 0.0f});
+                added = true;
+                mWarnings.add("uvw", line, "face naming a texture coordinate that does not exist: read as 0");
+            }
+            index = int32_t(count);
+        }
+    }
+
+    // The line of the first polygon with a corner index outside [0, count), or 0.
+    size_t firstLineOutOfRange(const std::vector<int32_t>& indices, size_t count) const {
+        size_t corner = 0;
+        for (size_t poly = 0; poly < mMesh.verticesPerPoly.size(); ++poly) {
+            for (int32_t i = 0; i < mMesh.verticesPerPoly[poly]; ++i, ++corner) {
+                const int32_t index = indices[corner];
+                if (index < 0 || size_t(index) >= count) return mPolyLines[poly];
+            }
+        }
+        return 0;
     }
 
     ObjMesh& mMesh;
+    Warnings mWarnings;
     std::map<std::string, int32_t> mSlots;
+    std::vector<size_t> mPolyLines;
+    size_t mLine = 0;
     int32_t mSlot = -1;
     bool mAllHaveNormals = true;
     bool mAllHaveUvws = true;
 };
+
+// Text in UTF-16 with a byte-order mark, as UTF-8; false when it is not.
+bool FromUtf16(std::string& text) {
+    if (text.size() < 2) return false;
+    const bool little = text[0] == '\xFF' && text[1] == '\xFE';
+    const bool big = text[0] == '\xFE' && text[1] == '\xFF';
+    if (!little && !big) return false;
+    std::string out;
+    out.reserve(text.size() / 2);
+    auto unit = [&](size_t at) {
+        const unsigned char a = static_cast<unsigned char>(text[at]), b = static_cast<unsigned char>(text[at + 1]);
+        return little ? uint32_t(a | b << 8) : uint32_t(b | a << 8);
+    };
+    for (size_t at = 2; at + 1 < text.size(); at += 2) {
+        uint32_t code = unit(at);
+        if (code >= 0xD800 && code < 0xDC00 && at + 3 < text.size()) {
+            const uint32_t low = unit(at + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                at += 2;
+            }
+        }
+        if (code >= 0xD800 && code < 0xE000) code = 0xFFFD;    // a lone surrogate
+        if (code < 0x80) {
+            out.push_back(char(code));
+        } else if (code < 0x800) {
+            out.push_back(char(0xC0 | code >> 6));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        } else if (code < 0x10000) {
+            out.push_back(char(0xE0 | code >> 12));
+            out.push_back(char(0x80 | (code >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        } else {
+            out.push_back(char(0xF0 | code >> 18));
+            out.push_back(char(0x80 | (code >> 12 & 0x3F)));
+            out.push_back(char(0x80 | (code >> 6 & 0x3F)));
+            out.push_back(char(0x80 | (code & 0x3F)));
+        }
+    }
+    text.swap(out);
+    return true;
+}
+
+// Zero bytes near the start: a binary file, or UTF-16 that lost its mark.
+bool LooksBinary(const std::string& text) {
+    return std::memchr(text.data(), '\0', std::min<size_t>(text.size(), 4096)) != nullptr;
+}
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
@@ -300,24 +507,55 @@ bool ParseObj(const char* data, size_t size, ObjMesh& mesh) {
     mesh = ObjMesh();
     if (size > kMaxObjFileBytes || (size > 0 && !data)) return false;
     Parser parser(mesh);
-    const std::string_view text(data ? data : "", size);
-    size_t start = 0;
-    bool ok = true;
-    while (ok && start < text.size()) {
+    std::string_view text(data ? data : "", size);
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);    // UTF-8 byte-order mark
+    size_t start = 0, number = 0;
+    std::string joined;    // a line continued with trailing backslashes
+    size_t joinedFrom = 0;
+    while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
-        ok = parser.line(text.substr(start, end - start));
+        std::string_view line = text.substr(start, end - start);
         start = end + 1;
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\\') {
+            if (joined.empty()) joinedFrom = number;
+            joined.append(line.data(), line.size() - 1).push_back(' ');
+            continue;
+        }
+        bool ok;
+        if (!joined.empty()) {
+            joined.append(line.data(), line.size());
+            ok = parser.line(joined, joinedFrom);
+            joined.clear();
+        } else {
+            ok = parser.line(line, number);
+        }
+        if (!ok) {
+            parser.failed();
+            return false;
+        }
     }
-    if (ok) ok = parser.finish();
-    if (!ok) mesh = ObjMesh();
-    return ok;
+    if (!joined.empty() && !parser.line(joined, joinedFrom)) {
+        parser.failed();
+        return false;
+    }
+    parser.finish();
+    return true;
 }
 
 bool ReadObjFile(const std::string& path, ObjMesh& mesh) {
     mesh = ObjMesh();
     std::string text;
-    if (!ReadWholeFile(path, text)) return false;
+    if (!ReadWholeFile(path, text)) {
+        mesh.warnings.push_back("cannot be read as an OBJ file");
+        return false;
+    }
+    if (!FromUtf16(text) && LooksBinary(text)) {
+        mesh.warnings.push_back("not a text file (or UTF-16 without a byte-order mark)");
+        return false;
+    }
     return ParseObj(text.data(), text.size(), mesh);
 }
 
@@ -346,6 +584,7 @@ void LoadMeshFileIfDue(NodeImpl* node) {
 
     ObjMesh mesh;
     ReadObjFile(file, mesh);    // a file that cannot be used leaves the mesh empty
+    for (const std::string& warning : mesh.warnings) std::fprintf(stderr, "zarnik: %s: %s\n", file, warning.c_str());
     StoreMesh(node, mesh);
     if (reload) ClearReload(node);
     SweepLoadedFiles();

@@ -1,54 +1,84 @@
 # frozen_string_literal: true
 
+require_relative "obj_text"
+require_relative "polygon"
+
 module ZarniksuDriver
   # Reads a Wavefront OBJ file (and the material libraries it names) into a Model.
   #
   # Objects and groups become definitions, each placed once at the top level; faces before
-  # any object or group are the model's loose geometry. Polygons are fan-triangulated,
-  # `usemtl` runs become host materials, `s N` smoothing groups become surface ids. OBJ is
-  # Y-up: a point (x, y, z) becomes the host point (x, -z, y), scaled from file units to
-  # inches by the scale factor.
+  # any object or group are the model's loose geometry. Polygons are triangulated inside
+  # their outline, `usemtl` runs become host materials, `s N` smoothing groups become
+  # surface ids. OBJ is Y-up: a point (x, y, z) becomes the host point (x, -z, y), scaled
+  # from file units to inches by the scale factor.
+  #
+  # It reads what common OBJ readers read and skips what they skip: a face that cannot be
+  # used, a statement it does not know, a missing library or texture cost one warning per
+  # kind (see #warnings) and the rest of the file is read. Only what would shift every later
+  # index (an unreadable vertex) or what is not an OBJ file at all is an error.
   class ObjReader
-    class ParseError < StandardError; end
+    ParseError = ObjText::ParseError
 
-    # Statements that carry nothing the host model needs (free-form geometry, lines,
-    # points, render attributes). They are skipped, not refused.
-    IGNORED = %w[vp l p cstype deg bmat step curv curv2 surf parm trim hole scrv sp end con
-                 mg bevel c_interp d_interp lod shadow_obj trace_obj ctech stech].freeze
+    # Statements that carry nothing the host model has (free-form geometry, render
+    # attributes, texture map libraries): skipped with one warning each.
+    FREE_FORM = %w[vp cstype deg bmat step curv curv2 surf parm trim hole scrv sp end con].freeze
 
     FLAT_SURFACE_START = -1
+    DEFAULT_MATERIAL = "default"
+
+    # Lines read between two progress reports.
+    PROGRESS_LINES = 8192
+
+    # Counts of what the file held that the model does not show.
+    Counts = Struct.new(:faces, :triangles, :skipped_faces, :degenerate, :lines, :points,
+                        keyword_init: true)
+
+    attr_reader :counts
 
     def self.read(path, scale: 1.0)
       new(scale: scale).read(path)
     end
 
-    def initialize(scale: 1.0)
+    def initialize(scale: 1.0, progress: nil)
       raise ArgumentError, "scale must be a positive number" unless scale.is_a?(Numeric) && scale.positive?
 
       @scale = scale.to_f
+      @progress = progress
     end
 
+    # progress, when given, is called with the bytes read so far and the file's size.
     def read(path)
-      File.open(path, "r:bom|utf-8") do |io|
-        parse(io, source: path, base_dir: File.dirname(path),
-                  default_mtl: path.sub(/\.obj\z/i, ".mtl"))
-      end
+      warnings = ObjText::Warnings.new(path)
+      text = ObjText.load(path, warnings)
+      parse(text, source: path, base_dir: File.dirname(path),
+                  default_mtl: path.sub(/\.obj\z/i, ".mtl"), warnings: warnings)
     end
 
-    # source names the input in error messages; material libraries are looked up relative
-    # to base_dir; default_mtl is tried when the file names no library.
-    def parse(io, source: "(obj)", base_dir: nil, default_mtl: nil)
-      reset(source, base_dir)
-      each_logical_line(io) { |line, number| parse_line(line, number) }
-      load_material_library(default_mtl, nil) if !@library_named && default_mtl && File.file?(default_mtl)
+    # Warnings of the last read: one line per kind of trouble, the OBJ file's first.
+    def warnings
+      (@warnings&.to_a || []) + @library_warnings
+    end
+
+    # text is a String or an IO. source names the input in messages; material libraries are
+    # looked up relative to base_dir; default_mtl is tried when the file names no library.
+    def parse(text, source: "(obj)", base_dir: nil, default_mtl: nil, warnings: nil)
+      text = text.read if text.respond_to?(:read)
+      warnings ||= ObjText::Warnings.new(source)
+      text = ObjText.decode(text.b, source, warnings) unless text.encoding == Encoding::UTF_8 && text.valid_encoding?
+      text = text.delete_prefix("\uFEFF")
+      reset(source, base_dir, warnings)
+      each_logical_line(text) { |line, number| parse_line(line, number) }
+      load_material_library(default_mtl, nil, nil) if !@library_named && default_mtl && File.file?(default_mtl)
       finish
     end
 
     private
 
-    def reset(source, base_dir)
+    def reset(source, base_dir, warnings)
       @source = source
       @base_dir = base_dir
+      @warnings = warnings
+      @library_warnings = []
       @model = Model.new(File.basename(source.to_s, ".*"))
       @positions = []
       @normals = []
@@ -56,74 +86,125 @@ module ZarniksuDriver
       @library = {}
       @library_named = false
       @material_ids = {}
+      @material_first_use = {}
       @current_material = -1
       @smoothing = nil
       @next_flat_surface = FLAT_SURFACE_START
       @target = @model.root
       @definitions_by_name = {}
       @next_definition_id = 1
+      @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
     end
 
     # Joins lines continued with a trailing backslash; numbers are those of the first line.
-    def each_logical_line(io)
+    def each_logical_line(text)
       pending = nil
       first = nil
-      io.each_line.with_index(1) do |raw, number|
-        text = raw.chomp.scrub
-        if text.end_with?("\\")
+      number = 0
+      done = 0
+      total = text.bytesize
+      text.each_line do |line|
+        number += 1
+        if (number % PROGRESS_LINES).zero? && @progress
+          @progress.call(done, total)
+        end
+        done += line.bytesize if @progress
+        if line.end_with?("\\\n", "\\\r\n", "\\")
           first ||= number
-          pending = "#{pending}#{text.chop} "
+          pending = "#{pending}#{line.chomp.chop} "
           next
         end
-        yield("#{pending}#{text}", first || number)
-        pending = nil
-        first = nil
+        if pending
+          yield("#{pending}#{line}", first)
+          pending = nil
+          first = nil
+        else
+          yield(line, number)
+        end
       end
       yield(pending, first) if pending
+      @progress&.call(total, total)
     end
 
     def parse_line(line, number)
+      fields = line.split
+      return if fields.empty?
+
+      if line.include?("#")
+        line = line[0, line.index("#")]
+        fields = line.split
+        return if fields.empty?
+      end
       @line = line
       @number = number
-      text = line.sub(/#.*/, "").strip
-      return if text.empty?
-
-      keyword, rest = text.split(/\s+/, 2)
-      rest ||= ""
-      case keyword
-      when "v" then @positions << numbers(rest, 3, 4)[0, 3]
-      when "vn" then @normals << numbers(rest, 3, 3)
-      when "vt" then @uvs << uv(numbers(rest, 1, 3))
-      when "f", "fo" then add_polygon(rest)
-      when "o", "g" then start_definition(rest)
-      when "usemtl" then use_material(rest)
-      when "mtllib" then material_libraries(rest)
-      when "s" then smoothing_group(rest)
-      else
-        fail_line("unknown statement '#{keyword}'") unless IGNORED.include?(keyword)
+      case fields[0]
+      when "v" then vertex(fields)
+      when "vt" then @uvs << texture_coordinate(fields)
+      when "vn" then @normals << normal(fields)
+      when "f", "fo" then add_polygon(fields)
+      when "o", "g" then start_definition(fields)
+      when "usemtl" then use_material(fields)
+      when "mtllib" then material_libraries(line)
+      when "s" then smoothing_group(fields)
+      when "l" then skip_element(:lines)
+      when "p" then skip_element(:points)
+      else ignore(fields[0])
       end
     end
 
     def fail_line(message)
-      raise ParseError, "#{@source}:#{@number}: #{message}: #{@line.strip}"
+      raise ParseError, "#{@source}:#{@number}: #{message}: #{ObjText.quote(@line)}"
     end
 
-    def numbers(rest, min, max)
-      fields = rest.split
-      fail_line("expected #{min == max ? min : "#{min} to #{max}"} numbers") unless fields.size.between?(min, max)
-      fields.map do |field|
-        value = Float(field, exception: false)
-        fail_line("'#{field}' is not a number") unless value&.finite?
-        value
+    def warn_line(kind, message)
+      @warnings.add(kind, @number, message)
+    end
+
+    def ignore(keyword)
+      what = FREE_FORM.include?(keyword) ? "free-form geometry" : "statement"
+      warn_line([:ignored, keyword], "#{what} '#{ObjText.quote(keyword)}' ignored")
+    end
+
+    def skip_element(kind)
+      @counts[kind] += 1
+      warn_line(kind, kind == :lines ? "lines skipped (the host model has faces only)" : "points skipped")
+    end
+
+    # "v x y z [w]" or "v x y z r g b": colours are read and set aside.
+    def vertex(fields)
+      fail_line("a vertex needs 3 numbers") if fields.size < 4
+      x = number(fields[1])
+      y = number(fields[2])
+      z = number(fields[3])
+      if fields.size > 5
+        fields[4..].each { |field| number(field) }
+        warn_line(:colours, "vertex colours set aside (the host model has none)")
       end
+      @positions << [x * @scale, -z * @scale, y * @scale]
     end
 
-    def uv(values)
-      [values[0], values[1] || 0.0]
+    def texture_coordinate(fields)
+      fail_line("a texture coordinate needs a number") if fields.size < 2
+      [number(fields[1]), fields.size > 2 ? number(fields[2]) : 0.0]
     end
 
-    def start_definition(rest)
-      name = rest.strip
+    def normal(fields)
+      fail_line("a normal needs 3 numbers") if fields.size < 4
+      x = number(fields[1])
+      y = number(fields[2])
+      z = number(fields[3])
+      [x, -z, y]
+    end
+
+    def number(field)
+      value = Float(field, exception: false)
+      return value if value&.finite?
+
+      ObjText.number(field) || fail_line("'#{ObjText.quote(field, ObjText::WORD_LENGTH)}' is not a number")
+    end
+
+    def start_definition(fields)
+      name = fields.drop(1).join(" ")
       name = "default" if name.empty?
       @target = @definitions_by_name[name] ||= begin
         definition = Definition.new(next_free_id, name)
@@ -138,10 +219,14 @@ module ZarniksuDriver
       id
     end
 
-    def use_material(rest)
-      name = rest.strip
-      fail_line("usemtl needs a material name") if name.empty?
+    def use_material(fields)
+      name = fields.drop(1).join(" ")
+      if name.empty?
+        warn_line(:unnamed_material, "usemtl without a name: the default material")
+        name = DEFAULT_MATERIAL
+      end
       @current_material = @material_ids[name] ||= begin
+        @material_first_use[name] = @number
         id = @material_ids.size + 1
         @model.add_material(material_from_library(id, name))
         id
@@ -157,22 +242,36 @@ module ZarniksuDriver
                        texture_scale: entry[:texture_scale] || [1.0, 1.0])
     end
 
-    def material_libraries(rest)
+    # File names may hold spaces when they are the only one on the line.
+    def material_libraries(line)
       @library_named = true
+      rest = line.strip.sub(/\Amtllib\s*/, "")
+      if rest.empty?
+        warn_line(:mtllib_empty, "mtllib without a file name ignored")
+        return
+      end
       names = rest.split
-      fail_line("mtllib needs a file name") if names.empty?
+      names = [rest] if names.size > 1 && !names.all? { |n| n.downcase.end_with?(".mtl") }
       names.each do |name|
+        name = name.tr("\\", "/")
         path = @base_dir ? File.expand_path(name, @base_dir) : name
-        load_material_library(path, name)
+        load_material_library(path, name, @number)
       end
     end
 
-    # A named library that is missing leaves its materials at their defaults, as viewers do.
-    def load_material_library(path, _name)
-      return unless File.file?(path)
+    # A library that is missing leaves its materials at their defaults, as viewers do.
+    def load_material_library(path, name, line)
+      unless File.file?(path)
+        warn_line([:mtllib, name], "material library '#{name}' not found: its materials are grey") if line
+        return
+      end
 
-      MtlReader.read(path).each { |name, entry| @library[name] ||= entry }
+      reader = MtlReader.new(path)
+      reader.read.each { |material, entry| @library[material] ||= entry }
+      @library_warnings.concat(reader.warnings)
       refresh_known_materials
+    rescue ParseError => e
+      @library_warnings << "#{e.message} (the library is skipped)"
     end
 
     # Libraries named after a `usemtl` still describe that material.
@@ -186,32 +285,79 @@ module ZarniksuDriver
       end
     end
 
-    def smoothing_group(rest)
-      value = rest.strip
+    def smoothing_group(fields)
+      value = fields[1].to_s
       @smoothing =
         case value
-        when "off", "0" then nil
+        when "off", "0", "" then nil
         when /\A\d{1,9}\z/ then Integer(value, 10)
-        else fail_line("smoothing group must be 'off' or a number below 1000000000")
+        else
+          warn_line(:smoothing, "smoothing group '#{ObjText.quote(value)}' is not 'off' or a number: read as off")
+          nil
         end
     end
 
-    def add_polygon(rest)
-      corners = rest.split.map { |field| corner_indices(field) }
-      fail_line("a face needs at least 3 vertices") if corners.size < 3
+    def add_polygon(fields)
+      @counts.faces += 1
+      corners = []
+      index = 1
+      while index < fields.size
+        corner = corner_indices(fields[index])
+        return skip_face if corner.nil?
 
+        corners << corner
+        index += 1
+      end
+      if corners.size < 3
+        warn_line(:short_face, "face with fewer than 3 vertices skipped")
+        return skip_face
+      end
+      emit_polygon(corners)
+    end
+
+    def skip_face
+      @counts.skipped_faces += 1
+      nil
+    end
+
+    def emit_polygon(corners)
       surface = @smoothing || take_flat_surface
-      points = corners.map { |c| host_point(@positions[c[0]]) }
-      face_normal = polygon_normal(points)
+      points = corners.map { |c| @positions[c[0]] }
+      if corners.size == 3
+        face_normal = Polygon.triangle_normal(*points)
+        return drop_degenerate(1) unless face_normal
+
+        triangles = [[0, 1, 2]]
+      else
+        face_normal = Polygon.normal(points)
+        if face_normal
+          triangles = Polygon.triangulate(points, face_normal)
+        else
+          # An outline that crosses itself into lobes of opposite turn (a bow tie) has no
+          # overall side: its fan still shows each lobe.
+          triangles = Polygon.fan_with_area(points)
+          return drop_degenerate(corners.size - 2) if triangles.empty?
+
+          face_normal = Polygon.triangle_normal(*triangles.first.map { |i| points[i] })
+        end
+        drop_degenerate(corners.size - 2 - triangles.size) if triangles.size < corners.size - 2
+      end
       material = @current_material
-      (1...(corners.size - 1)).each do |k|
-        triangle = [0, k, k + 1].map do |i|
+      triangles.each do |triangle|
+        made = triangle.map do |i|
           index = corners[i]
-          normal = index[2] ? host_direction(@normals[index[2]]) : face_normal
+          normal = index[2] ? @normals[index[2]] : face_normal
           Corner.new(points[i], normal, index[1] ? @uvs[index[1]] : [0.0, 0.0], surface)
         end
-        @target.add_triangle(triangle, material)
+        @target.add_triangle(made, material)
       end
+      @counts.triangles += triangles.size
+    end
+
+    def drop_degenerate(triangles)
+      @counts.degenerate += triangles
+      warn_line(:degenerate, "degenerate faces (no area) dropped")
+      nil
     end
 
     # Every face outside a smoothing group is a surface of its own; these ids count down from
@@ -223,53 +369,54 @@ module ZarniksuDriver
     end
 
     # "v", "v/vt", "v//vn" or "v/vt/vn", each number counted from 1 or, when negative, back
-    # from the latest element of its kind; answers 0-based indices (nil for a missing part).
+    # from the latest element of its kind; answers 0-based indices (nil for a missing part),
+    # or nil with a warning for a face that cannot be used. A texture coordinate or normal
+    # that does not exist is dropped from its corner, the face stays.
     def corner_indices(field)
-      parts = field.split("/", -1)
-      fail_line("bad face vertex '#{field}'") if parts.size > 3 || parts[0].to_s.empty?
-      position = resolve(parts[0], @positions.size, "vertex")
-      uv = parts[1].to_s.empty? ? nil : resolve(parts[1], @uvs.size, "texture coordinate")
-      normal = parts[2].to_s.empty? ? nil : resolve(parts[2], @normals.size, "normal")
-      [position, uv, normal]
-    end
-
-    def resolve(text, count, what)
-      number = Integer(text, 10, exception: false)
-      fail_line("'#{text}' is not a #{what} number") if number.nil? || number.zero?
-      index = number.positive? ? number - 1 : count + number
-      fail_line("#{what} #{number} does not exist (#{count} defined so far)") unless index.between?(0, count - 1)
-      index
-    end
-
-    def host_point(point)
-      x, y, z = point
-      [x * @scale, -z * @scale, y * @scale]
-    end
-
-    def host_direction(direction)
-      x, y, z = direction
-      [x, -z, y]
-    end
-
-    # Newell's method: robust for non-planar and concave polygons; a degenerate polygon
-    # falls back to the host's up axis.
-    def polygon_normal(points)
-      nx = ny = nz = 0.0
-      points.each_with_index do |(x0, y0, z0), i|
-        x1, y1, z1 = points[(i + 1) % points.size]
-        nx += (y0 - y1) * (z0 + z1)
-        ny += (z0 - z1) * (x0 + x1)
-        nz += (x0 - x1) * (y0 + y1)
+      plain = Integer(field, 10, exception: false)
+      if plain
+        position = resolve(plain, @positions.size)
+        return position ? [position, nil, nil] : missing_vertex(plain)
       end
-      length = Math.sqrt(nx * nx + ny * ny + nz * nz)
-      return [0.0, 0.0, 1.0] unless length.positive? && length.finite?
+      parts = field.split("/", -1)
+      if parts.size > 3 || parts[0].empty?
+        warn_line(:bad_corner, "face vertex '#{ObjText.quote(field)}' unreadable: face skipped")
+        return nil
+      end
+      given = Integer(parts[0], 10, exception: false)
+      position = given && resolve(given, @positions.size)
+      return missing_vertex(parts[0]) unless position
 
-      [nx / length, ny / length, nz / length]
+      [position, optional_index(parts[1], @uvs.size, "texture coordinate"),
+       optional_index(parts[2], @normals.size, "normal")]
+    end
+
+    def missing_vertex(given)
+      warn_line(:missing_vertex, "face names vertex #{ObjText.quote(given.to_s)}, which does not exist " \
+                                 "(#{@positions.size} so far): face skipped")
+      nil
+    end
+
+    def optional_index(text, count, what)
+      return nil if text.nil? || text.empty?
+
+      given = Integer(text, 10, exception: false)
+      index = given && resolve(given, count)
+      return index if index
+
+      warn_line([:missing, what], "#{what} #{ObjText.quote(text)} does not exist (#{count} so far): left out")
+      nil
+    end
+
+    def resolve(number, count)
+      index = number.positive? ? number - 1 : count + number
+      number.zero? || index >= count || index.negative? ? nil : index
     end
 
     # Objects and groups without faces (a group statement right before an object, say) are
     # dropped; every other definition is placed once at the top level.
     def finish
+      warn_undefined_materials
       @model.definitions.delete_if { |_, definition| definition.empty? }
       @model.definitions.each_value do |definition|
         @model.add_instance(Instance.new(id: next_free_id, definition_id: definition.id))
@@ -277,92 +424,144 @@ module ZarniksuDriver
       @model.camera = Camera.for_bounds(@model.bounds)
       @model
     end
+
+    def warn_undefined_materials
+      return unless @library_named || !@library.empty?
+
+      missing = @material_ids.keys.reject { |name| @library.key?(name) || name == DEFAULT_MATERIAL }
+      missing.each do |name|
+        @warnings.add([:undefined_material, name], @material_first_use[name],
+                      "material '#{ObjText.quote(name)}' is in no material library: grey")
+      end
+    end
   end
 
   # Reads the material library of an OBJ file: diffuse colour (Kd), diffuse texture (map_Kd
-  # with its -s scale) and opacity (d, or Tr as its complement).
-  module MtlReader
+  # with its -s scale) and opacity (d, or Tr as its complement). A statement that cannot be
+  # used costs a warning and is skipped, as is everything that follows an unnamed `newmtl`.
+  class MtlReader
     # Texture options and how many values each takes at most.
     MAP_OPTIONS = { "-blendu" => 1, "-blendv" => 1, "-bm" => 1, "-boost" => 1, "-cc" => 1,
                     "-clamp" => 1, "-imfchan" => 1, "-mm" => 2, "-o" => 3, "-s" => 3,
                     "-t" => 3, "-texres" => 1 }.freeze
 
-    module_function
+    def self.read(path)
+      new(path).read
+    end
 
-    def read(path)
-      File.open(path, "r:bom|utf-8") do |io|
-        parse(io, source: path, base_dir: File.dirname(path))
-      end
+    def initialize(path)
+      @path = path
+      @base_dir = File.dirname(path)
+      @warnings = ObjText::Warnings.new(path)
+    end
+
+    def read
+      parse(ObjText.load(@path, @warnings))
+    end
+
+    def warnings
+      @warnings.to_a
     end
 
     # Answers name => { color:, texture:, opacity:, texture_scale: } (missing keys unset).
-    def parse(io, source: "(mtl)", base_dir: nil)
+    def parse(text)
       materials = {}
       current = nil
-      io.each_line.with_index(1) do |raw, number|
-        raw = raw.scrub
+      text.each_line.with_index(1) do |raw, number|
+        @number = number
         text = raw.sub(/#.*/, "").strip
         next if text.empty?
 
         keyword, rest = text.split(/\s+/, 2)
         rest ||= ""
-        fail_line = ->(message) { raise ObjReader::ParseError, "#{source}:#{number}: #{message}: #{raw.strip}" }
         if keyword == "newmtl"
-          fail_line.call("newmtl needs a name") if rest.strip.empty?
-          current = materials[rest.strip] = {}
+          current = new_material(materials, rest.strip)
           next
         end
         next unless %w[Kd d Tr map_Kd].include?(keyword)
+        next unless current || warn([:orphan, keyword], "#{keyword} before any newmtl ignored")
 
-        fail_line.call("#{keyword} before any newmtl") unless current
-        case keyword
-        when "Kd"
-          value = color(rest, fail_line)
-          current[:color] = value if value
-        when "d" then current[:opacity] = fraction(rest, fail_line)
-        when "Tr" then current[:opacity] ||= 1.0 - fraction(rest, fail_line)
-        when "map_Kd" then texture(rest, base_dir, current, fail_line)
-        end
+        statement(keyword, rest, current)
       end
       materials
     end
 
+    private
+
+    def warn(kind, message)
+      @warnings.add(kind, @number, message)
+      false
+    end
+
+    def new_material(materials, name)
+      if name.empty?
+        warn(:unnamed, "newmtl without a name: its statements are skipped")
+        return {}
+      end
+      materials[name] = {}
+    end
+
+    def statement(keyword, rest, current)
+      case keyword
+      when "Kd"
+        value = color(rest)
+        current[:color] = value if value
+      when "d"
+        value = fraction(rest)
+        current[:opacity] = value if value
+      when "Tr"
+        value = fraction(rest)
+        current[:opacity] ||= 1.0 - value if value
+      when "map_Kd" then texture(rest, current)
+      end
+    end
+
     # "Kd r [g b]"; the spectral and CIE XYZ forms have no host colour and keep the default.
-    def color(rest, fail_line)
+    def color(rest)
       fields = rest.split
       return nil if %w[spectral xyz].include?(fields.first)
 
-      values = fields.map { |f| Float(f, exception: false) }
-      unless [1, 3].include?(values.size) && values.all? { |v| v&.finite? }
-        fail_line.call("Kd takes one or three numbers")
+      values = fields.map { |f| ObjText.number(f) }
+      unless [1, 3].include?(values.size) && values.all?
+        return warn(:kd, "Kd takes one or three numbers: #{ObjText.quote(rest)}") && nil
       end
-      values = values * 3 if values.size == 1
+
+      values *= 3 if values.size == 1
       values.map { |v| (v.clamp(0.0, 1.0) * 255).round }
     end
 
-    def fraction(rest, fail_line)
+    def fraction(rest)
       fields = rest.split
       fields.shift if fields.first == "-halo"
-      value = fields.size == 1 ? Float(fields.first, exception: false) : nil
-      fail_line.call("expected one number from 0 to 1") unless value&.finite?
+      value = fields.size == 1 ? ObjText.number(fields.first) : nil
+      return warn(:fraction, "expected one number from 0 to 1: #{ObjText.quote(rest)}") && nil unless value
+
       value.clamp(0.0, 1.0)
     end
 
-    def texture(rest, base_dir, current, fail_line)
+    # Options come first; the rest of the line, spaces and all, is the file name. Files
+    # written on Windows separate folders with backslashes.
+    def texture(rest, current)
       fields = rest.split
       scale = nil
       while (option = fields.first) && MAP_OPTIONS.key?(option)
         fields.shift
         values = []
-        while values.size < MAP_OPTIONS[option] && fields.size > 1 && Float(fields.first, exception: false)
-          values << Float(fields.shift)
+        while values.size < MAP_OPTIONS[option] && fields.size > 1 && ObjText.number(fields.first)
+          values << ObjText.number(fields.shift)
         end
         values << fields.shift if values.empty? && fields.size > 1 && !fields.first.start_with?("-")
         scale = [values[0], values[1] || values[0]] if option == "-s" && values[0].is_a?(Float)
       end
-      fail_line.call("map_Kd needs a file name") if fields.empty?
-      name = fields.join(" ")
-      current[:texture] = base_dir ? File.expand_path(name, base_dir) : name
+      return warn(:map_empty, "map_Kd without a file name ignored") if fields.empty?
+
+      name = fields.join(" ").tr("\\", "/")
+      path = File.expand_path(name, @base_dir)
+      unless File.file?(path)
+        return warn([:texture, name], "texture '#{ObjText.quote(name)}' not found: the material keeps its colour")
+      end
+
+      current[:texture] = path
       current[:texture_scale] = scale if scale
     end
   end

@@ -4,6 +4,8 @@ module ZarniksuDriver
   # Percentage lines for long jobs ("export: 35%"), one every few percent. Short jobs stay
   # quiet so that small exports print nothing.
   class Progress
+    attr_reader :done
+
     def initialize(total, label: "export", io: $stderr, step: 5, enabled: nil, quiet_below: 200_000)
       @total = [total, 1].max
       @label = label

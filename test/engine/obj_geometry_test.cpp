@@ -42,24 +42,59 @@ TEST(ObjParse, PolygonsIndicesAndMaterialSlots) {
     EXPECT_EQ(mesh.materialNames, (std::vector<std::string>{"default", "M"}));
 }
 
-TEST(ObjParse, MalformedTextGivesAnEmptyMesh) {
-    std::string many_corners = "v 0 0 0\nf";
-    for (size_t i = 0; i <= kMaxObjPolygonCorners; ++i) many_corners += " 1";
-    const std::string triangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\n";
-    const std::string bad[] = {
-        triangle + "f 1 2 4\n",     triangle + "f 0 1 2\n",   triangle + "f -4 1 2\n",
-        triangle + "f 1 2\n",       triangle + "f 1/1/1/1 2 3\n", triangle + "f 1/1 2/1 3/1\n",
-        "v 0 0 x\n",                "v 0 0 nan\n",            "v 1 2\n",
-        "v 0 0 0\nf 1 1 99999999999\n", many_corners,
-    };
+TEST(ObjParse, UnreadableElementsRefuseTheFileAndSayWhere) {
+    const std::string bad[] = {"v 0 0 x\n", "v 0 0 nan\n", "v 1 2\n", "vn 0 1\n", "vt\n"};
     for (const std::string& text : bad) {
         ObjMesh mesh;
-        EXPECT_FALSE(ParseObj(text.data(), text.size(), mesh)) << text.substr(0, 60);
-        EXPECT_TRUE(mesh.positions.empty() && mesh.verticesPerPoly.empty()) << text.substr(0, 60);
+        const std::string file = "v 0 0 0\n\n" + text + "v 1 0 0\nv 0 1 0\nf 1 2 3\n";
+        EXPECT_FALSE(ParseObj(file.data(), file.size(), mesh)) << text;
+        EXPECT_TRUE(mesh.positions.empty() && mesh.verticesPerPoly.empty()) << text;
+        ASSERT_EQ(mesh.warnings.size(), 1u) << text;
+        EXPECT_EQ(mesh.warnings[0].rfind("line 3: ", 0), 0u) << mesh.warnings[0];
     }
     EXPECT_TRUE(IsObjPath("/a/b.OBJ"));
     EXPECT_FALSE(IsObjPath("obj"));
     EXPECT_FALSE(IsObjPath("/a/b.objx"));
+}
+
+TEST(ObjParse, FacesThatCannotBeUsedAreSkippedWithOneWarningPerKind) {
+    std::string many_corners = "f";
+    for (size_t i = 0; i <= kMaxObjPolygonCorners; ++i) many_corners += " 1";
+    const std::string text =
+        "\xEF\xBB\xBFv 0 0 0\nv 1 0 0\nv 0 1 0 0.5 0.5 0.5\nv 0x1p0 1. .5\n"     // 1-4
+        "vt 0 0\n"                                                                // 5
+        "f 1 2\nf 1 2 9\nf 0 1 2\nf 1 2 -5\nf 1 1 99999999999\n"                 // 6-10
+        "f 1/1/1/1 2 3\n" + many_corners + "\n"                                  // 11-12
+        "f 1 2 \\\n 3 \\\n 4\n"                                                   // 13-15: one quad
+        "f 1 2 9\n"                                                               // 16
+        "f 1/1 2/7 3/-3\n"                                                        // 17
+        "maplib any.map\nusemap any\nl 1 2\np 1\n";                               // 18-21
+    ObjMesh mesh;
+    ASSERT_TRUE(ParseObj(text.data(), text.size(), mesh));
+    EXPECT_EQ(mesh.verticesPerPoly, (std::vector<int32_t>{4, 3}));
+    EXPECT_EQ(mesh.positionIndices, (std::vector<int32_t>{0, 1, 2, 3, 0, 1, 2}));
+    EXPECT_EQ(mesh.positions[3], (float_3{1.0f, 1.0f, 0.5f}));
+    // Texture coordinates that never came share an added zero one; the quad names none, so
+    // no corner keeps a coordinate at all.
+    EXPECT_TRUE(mesh.uvws.empty());
+    EXPECT_EQ(mesh.warnings, (std::vector<std::string>{
+                                 "line 6: face with fewer than three corners skipped",
+                                 "line 7: face naming a vertex that does not exist skipped (6 times, first here)",
+                                 "line 12: face with too many corners skipped",
+                             }));
+
+    const std::string uvs = "v 0 0 0\nv 1 0 0\nv 0 1 0\nvt 1 1\nf 1/1 2/1 3/1\nf 1/1 2/4 3/-3\nf 1/1 3/1 2/1\n";
+    ASSERT_TRUE(ParseObj(uvs.data(), uvs.size(), mesh));
+    EXPECT_EQ(mesh.uvws.size(), 2u);
+    EXPECT_EQ(mesh.uvwIndices, (std::vector<int32_t>{0, 0, 0, 0, 1, 1, 0, 0, 0}));
+    EXPECT_EQ(mesh.warnings,
+              (std::vector<std::string>{"line 6: face naming a texture coordinate that does not exist: read as 0"}));
+
+    // A file whose every face is unusable gives an empty mesh, not stray vertices.
+    const std::string none = "v 0 0 0\nf 1 2 3\n";
+    ASSERT_TRUE(ParseObj(none.data(), none.size(), mesh));
+    EXPECT_TRUE(mesh.positions.empty() && mesh.verticesPerPoly.empty());
+    EXPECT_EQ(mesh.warnings.size(), 1u);
 }
 
 class ObjMeshNodeTest : public CoreTest {
@@ -120,6 +155,31 @@ TEST_F(ObjMeshNodeTest, EvaluationLoadsTheFileOnceUntilReloadIsAsked) {
     EXPECT_TRUE(mesh->getFloat3Array(190).empty());
     ASSERT_TRUE(mesh->set(190, &point, 1, true));    // not the loader's business any more
     EXPECT_EQ(mesh->getFloat3Array(190).size(), 1u);
+}
+
+TEST_F(ObjMeshNodeTest, Utf16WithAMarkIsReadAndBinaryFilesAreRefused) {
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    const std::u16string units = u"o T\u00FCr\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl \U0001F642\nf 1 2 3\n";
+    for (char16_t unit : units) {
+        little += char(unit & 0xFF);
+        little += char(unit >> 8);
+        big += char(unit >> 8);
+        big += char(unit & 0xFF);
+    }
+    for (const std::string& text : {little, big}) {
+        write(text);
+        ObjMesh mesh;
+        ASSERT_TRUE(ReadObjFile(path_, mesh));
+        EXPECT_EQ(mesh.verticesPerPoly, (std::vector<int32_t>{3}));
+        EXPECT_EQ(mesh.materialNames, (std::vector<std::string>{"\xF0\x9F\x99\x82"}));
+        EXPECT_TRUE(mesh.warnings.empty());
+    }
+    write(little.substr(2));    // the mark is lost
+    ObjMesh mesh;
+    EXPECT_FALSE(ReadObjFile(path_, mesh));
+    EXPECT_TRUE(mesh.positions.empty());
+    ASSERT_EQ(mesh.warnings.size(), 1u);
+    EXPECT_NE(mesh.warnings[0].find("not a text file"), std::string::npos);
 }
 
 }  // namespace

@@ -69,16 +69,16 @@ class ObjReaderTest < Minitest::Test
     model = parse(<<~OBJ, scale: 2.0)
       v 1 2 3
       v 4 5 6
-      v 7 8 9
+      v 7 8 10
       f -3 -2 -1
       v 0 0 0
       f -4 -1 -2
     OBJ
     first, second = model.root.triangles
-    assert_equal [[2.0, -6.0, 4.0], [8.0, -12.0, 10.0], [14.0, -18.0, 16.0]], positions(first)
-    assert_equal [[1, 2, 3], [4, 5, 6], [7, 8, 9]].map { |p| p.map { |c| c * 2.0 } },
+    assert_equal [[2.0, -6.0, 4.0], [8.0, -12.0, 10.0], [14.0, -20.0, 16.0]], positions(first)
+    assert_equal [[1, 2, 3], [4, 5, 6], [7, 8, 10]].map { |p| p.map { |c| c * 2.0 } },
                  positions(first).map { |p| engine_frame(p) }
-    assert_equal [[2.0, -6.0, 4.0], [0.0, -0.0, 0.0], [14.0, -18.0, 16.0]], positions(second)
+    assert_equal [[2.0, -6.0, 4.0], [0.0, -0.0, 0.0], [14.0, -20.0, 16.0]], positions(second)
   end
 
   def test_polygons_are_fanned_and_missing_normals_and_uvs_are_filled_in
@@ -135,6 +135,8 @@ class ObjReaderTest < Minitest::Test
 
   def test_usemtl_runs_and_the_material_library
     Dir.mktmpdir do |dir|
+      Dir.mkdir(File.join(dir, "tex"))
+      File.write(File.join(dir, "tex/red brick.png"), "")
       File.write(File.join(dir, "m.mtl"), <<~MTL)
         newmtl red
         Kd 1 0 0.5
@@ -199,27 +201,37 @@ class ObjReaderTest < Minitest::Test
     assert(flat.none? { |s| s == 7 })
   end
 
-  def test_malformed_lines_are_refused_with_their_line_number
+  def test_unreadable_vertices_are_refused_with_their_line_number
     {
-      "v 1 2" => /expected 3 to 4 numbers/,
+      "v 1 2" => /a vertex needs 3 numbers/,
       "v 1 x 3" => /'x' is not a number/,
       "v 1 nan 3" => /not a number/,
-      "vt" => /expected 1 to 3 numbers/,
-      "f 1 2" => /at least 3 vertices/,
-      "f 1 2 9" => /vertex 9 does not exist/,
-      "f 0 1 2" => /'0' is not a vertex number/,
-      "f 1 2 -4" => /vertex -4 does not exist/,
-      "f 1/9 2 3" => /texture coordinate 9 does not exist/,
-      "f 1/1/1/1 2 3" => /bad face vertex/,
-      "f 1//x 2 3" => /'x' is not a normal number/,
-      "s maybe" => /smoothing group/,
-      "usemtl" => /material name/,
-      "bogus 1 2" => /unknown statement 'bogus'/
+      "vt" => /texture coordinate needs a number/,
+      "vn 1 2" => /normal needs 3 numbers/
     }.each do |line, message|
       error = assert_raises(D::ObjReader::ParseError, line) { parse("v 0 0 0\nv 1 0 0 \\\n\nv 0 1 0\n#{line}\n") }
       assert_match message, error.message, line
       assert_match(/\At\.obj:5: /, error.message, line)
       assert_includes error.message, line
+    end
+  end
+
+  def test_faces_and_statements_that_cannot_be_used_are_skipped_with_one_warning_each
+    {
+      "f 1 2" => /fewer than 3 vertices skipped/,
+      "f 1 2 9" => /vertex 9, which does not exist \(3 so far\): face skipped/,
+      "f 0 1 2" => /vertex 0, which does not exist/,
+      "f 1 2 -4" => /vertex -4, which does not exist/,
+      "f 1/1/1/1 2 3" => /unreadable: face skipped/,
+      "s maybe" => /smoothing group 'maybe'/,
+      "bogus 1 2" => /statement 'bogus' ignored/
+    }.each do |line, message|
+      reader = D::ObjReader.new
+      model = reader.parse("v 0 0 0\nv 1 0 0 \\\n\nv 0 1 0\n#{line}\n#{line}\nf 1 2 3\n", source: "t.obj")
+      assert_equal 1, model.triangle_count, line
+      assert_equal 1, reader.warnings.size, line
+      assert_match message, reader.warnings.first, line
+      assert_match(/\At\.obj:5: .*\(2 times, first here\)\z/, reader.warnings.first, line)
     end
   end
 end
@@ -384,5 +396,130 @@ class ExporterTest < Minitest::Test
     assert_equal percents.sort.uniq, percents
     assert_equal 100, percents.last
     assert_operator percents.size, :>=, 5
+  end
+end
+
+# The project's own OBJ files in test/data/obj, each written to exercise forms that other
+# tools write; every one is checked for what it must give and what it must say.
+class ObjFilesTest < Minitest::Test
+  include DriverTestSupport
+
+  DATA = File.expand_path("../data/obj", __dir__)
+  DEMO = File.expand_path("../../driver/demo.rb", __dir__)
+
+  def read(name)
+    reader = D::ObjReader.new
+    [reader.read(File.join(DATA, name)), reader]
+  end
+
+  def warning_lines(reader)
+    reader.warnings.map { |w| w[/:(\d+): /, 1].to_i }
+  end
+
+  def area(triangle)
+    a, b, c = positions(triangle)
+    u = b.zip(a).map { |p, q| p - q }
+    v = c.zip(a).map { |p, q| p - q }
+    cross = [u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]]
+    [Math.sqrt(cross.sum { |x| x * x }) / 2, cross]
+  end
+
+  def test_forms_other_tools_write_are_read_and_the_rest_skipped_with_one_warning_per_kind
+    model, reader = read("tolerant.obj")
+    assert_equal({ faces: 6, triangles: 4, skipped_faces: 2, degenerate: 1, lines: 1, points: 2 }, reader.counts.to_h)
+    assert_equal 4, model.triangle_count
+    # "2.", "2e0", "0x1p1", "+1" and "-0." are numbers; the quad was continued on line 14.
+    assert_equal [[0, 0, 0], [2, 0, 0], [2, 0, 2], [0, 0, 2]].map { |p| p.map(&:to_f) },
+                 model.root.triangles.first(2).flat_map { |t| positions(t) }.uniq.map { |p| p.map(&:abs) }
+    assert_equal 6.0, model.root.triangles.sum { |t| area(t).first }
+    assert_equal [2, 3, 4, 12, 16, 17, 19, 20, 21, 22, 23], warning_lines(reader)
+    expected = [/library 'missing.mtl' not found/, /'maplib' ignored/, /vertex colours set aside.*\(3 times/,
+                /'usemap' ignored/, /lines skipped/, /points skipped \(2 times/, /fewer than 3 vertices/,
+                /vertex 99, which does not exist/, /degenerate/, /usemtl without a name/,
+                /texture coordinate 3 does not exist .*left out/]
+    expected.zip(reader.warnings).each { |pattern, warning| assert_match pattern, warning }
+    assert(reader.warnings.all? { |w| w.start_with?(File.join(DATA, "tolerant.obj:")) })
+    assert_equal ["default"], model.materials.values.map(&:name)
+    assert_equal [1], model.root.triangles.last(1).map(&:material_id)
+  end
+
+  def test_concave_polygons_stay_inside_their_outline_and_face_one_way
+    model, reader = read("concave.obj")
+    comb, dart = model.definitions.values
+    assert_equal [10, 2], [comb.triangles.size, dart.triangles.size]
+    { comb => 11.0, dart => 4.0 }.each do |definition, outline_area|
+      areas = definition.triangles.map { |t| area(t) }
+      assert_in_delta outline_area, areas.sum(&:first), 1e-9, definition.name
+      # Counter-clockwise in OBJ's XY plane faces OBJ +Z, the host's -Y.
+      areas.each { |_, cross| assert_operator cross[1], :<, 0, definition.name }
+      definition.triangles.flat_map(&:corners).each { |c| assert_equal [0.0, -1.0, 0.0], c.normal }
+    end
+    assert_empty reader.warnings
+  end
+
+  def test_materials_unnamed_missing_and_textures_with_options_and_windows_folders
+    model, reader = read("materials.obj")
+    wood, glass, nowhere, bad = model.materials.values
+    assert_equal [[128, 64, 0], File.join(DATA, "tex", "Spider Tex.png"), [2.0, 2.0]],
+                 [wood.color, wood.texture, wood.texture_scale]
+    assert_equal [[255, 255, 128], "", 0.5], [glass.color, glass.texture, glass.opacity]
+    assert_equal [[200, 200, 200]] * 2, [nowhere.color, bad.color]
+    mtl = File.join(DATA, "materials.mtl")
+    assert_equal ["#{File.join(DATA, "materials.obj")}:9: material 'Nowhere' is in no material library: grey",
+                  "#{mtl}:1: newmtl without a name: its statements are skipped",
+                  "#{mtl}:9: texture 'missing.png' not found: the material keeps its colour",
+                  "#{mtl}:11: Kd takes one or three numbers: red"], reader.warnings
+    assert_equal 4, model.triangle_count
+  end
+
+  def test_encodings_are_converted_or_refused_clearly
+    model, reader = read("latin1.obj")
+    assert_equal ["Stühl"], model.definitions.values.map(&:name)
+    assert_match(/not UTF-8 text: names are read as Latin-1/, reader.warnings.join)
+    model, reader = read("utf16.obj")
+    assert_equal [["Tür"], 1, []], [model.definitions.values.map(&:name), model.triangle_count, reader.warnings]
+    {
+      "utf16_no_mark.obj" => "UTF-16 text without a byte-order mark; save it as UTF-8",
+      "binary.obj" => "not a text file", "tex" => "is a folder, not a file", "gone.obj" => "no such file"
+    }.each do |name, message|
+      error = assert_raises(D::ObjReader::ParseError, name) { read(name) }
+      assert_equal "#{File.join(DATA, name)}: #{message}", error.message
+    end
+    error = assert_raises(D::ObjReader::ParseError) { parse("v 1 #{"9" * 500} x\n") }
+    assert_operator error.message.size, :<, 100, "the offending line is quoted short"
+  end
+
+  def test_files_without_faces_give_an_empty_model_and_count_what_was_skipped
+    model, reader = read("lines_only.obj")
+    assert_equal [0, 1, 2], [model.triangle_count, reader.counts.lines, reader.counts.points]
+    model, reader = read("empty.obj")
+    assert_equal [0, []], [model.triangle_count, reader.warnings]
+  end
+
+  # The demo's answers that come before the extension is loaded: one line, status 1.
+  def test_the_demo_says_in_one_line_why_it_exports_nothing
+    {
+      "binary.obj" => "cannot read the model: #{File.join(DATA, "binary.obj")}: not a text file",
+      "utf16_no_mark.obj" => "byte-order mark",
+      "tex" => "is a folder, not a file",
+      "lines_only.obj" => "nothing to export: #{File.join(DATA, "lines_only.obj")} has no usable faces " \
+                          "(0 faces: 0 skipped, 0 triangles without area; 1 lines and 2 points skipped)",
+      "empty.obj" => "has no usable faces"
+    }.each do |name, message|
+      out, err, status = run_demo(File.join(DATA, name))
+      assert_equal 1, status.exitstatus, name
+      assert_empty out, name
+      assert_includes err.lines.last, message, name
+      refute_match(/\.rb:\d+:in /, err, name)
+    end
+    out, _err, status = run_demo("--help")
+    assert_equal 0, status.exitstatus
+    assert_match(/inches per unit of the OBJ file .*\n.*39\.3701 for a model in metres/, out)
+    %w[--out --scale --help concave UTF-16 Latin-1 continuations].each { |word| assert_includes out, word }
+  end
+
+  def run_demo(*args)
+    require "open3"
+    Open3.capture3(RbConfig.ruby, "-I", File.dirname(DEMO), DEMO, *args)
   end
 end
