@@ -9,3 +9,4 @@ cmake --build "$build" -j 2 --target noop_ext
 home=$(mktemp -d "${TMPDIR:-/tmp}/zarniksu-bench.XXXXXX")
 trap 'rm -rf "$home"' EXIT
 HOME=$home ruby -I "$build/ext" "$top/bench/stream_bench.rb" "$@"
+HOME=$home ruby -I "$build/ext" "$top/bench/edit_bench.rb"
