@@ -78,4 +78,19 @@ class MaterialsInterfaceTest < Minitest::Test
     refute_equal ExtMaterials.get_path_hash("a\0b"), ExtMaterials.get_path_hash("a")
     assert_raises(TypeError) { ExtMaterials.get_path_hash(nil) }
   end
+
+  def test_deeply_nested_material_text_is_unreadable_text
+    ExtMaterials.clean_scene_materials
+    assert_equal true, ExtMaterials.set_scene_material("20005", '{"name": "kept", "type": 17}')
+    unreadable = "Failed to read materials from .skp file"
+    before = glog_text.scan(unreadable).size
+    deep = "[" * 5000 + "]" * 5000
+    assert_equal true, ExtMaterials.set_scene_materials(%({"materials": {"20001": #{deep}}}))
+    assert_equal false, ExtMaterials.set_scene_material("20010", deep)
+    text = glog_text
+    assert_equal before + 1, text.scan(unreadable).size
+    refute_match(/ExtMaterials\.set_scene_materials? failed/, text)
+    # Nothing was replaced: the stored material still holds its slot.
+    assert_equal 20006, ExtMaterials.create_new_material(0, nil)
+  end
 end
