@@ -74,9 +74,21 @@ TEST_F(TextureTrackerTest, WritesByFileNameOnceUntilNewBytesArrive) {
   EXPECT_EQ(TextureTracker::UpdateFile("/elsewhere/wood.png", "wood"), written);
   EXPECT_FALSE(fs::exists(written));
 
+  // Other bytes under the bare name while /a/b/wood.png still holds the first: a second
+  // texture of that name, with a copy of its own.
   ASSERT_TRUE(TextureTracker::AddTexture("wood.png", "grain-2"));
-  EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), written);
-  EXPECT_EQ(Read(written), "grain-2");
+  const std::string second = Strings::GetWorkingTexturesPath() + "wood-2.png";
+  EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), second);
+  EXPECT_EQ(Read(second), "grain-2");
+  EXPECT_EQ(TextureTracker::UpdateFile("/a/b/wood.png", ""), written);
+  EXPECT_FALSE(fs::exists(written));  // known, not written again
+
+  // New bytes for the one texture that used the copy bring the copy up to date.
+  ASSERT_TRUE(TextureTracker::AddTexture("/a/b/wood.png", "grain-3"));
+  EXPECT_EQ(TextureTracker::UpdateFile("/a/b/wood.png", ""), written);
+  EXPECT_EQ(Read(written), "grain-3");
+  // Our own copies are used as they stand.
+  EXPECT_EQ(TextureTracker::UpdateFile(second, "other.png"), second);
 
   // Untracked textures and plain words keep the path they came with.
   EXPECT_EQ(TextureTracker::UpdateFile("/x/stone.png", ""), "/x/stone.png");
