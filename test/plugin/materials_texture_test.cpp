@@ -101,6 +101,32 @@ TEST_F(TextureTrackerTest, WritesByFileNameOnceUntilNewBytesArrive) {
   EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), "/x/y/wood.png");
 }
 
+TEST_F(TextureTrackerTest, TexturesOfOneFileNameGetACopyEach) {
+  const std::string folder = Strings::GetWorkingTexturesPath();
+  ASSERT_TRUE(TextureTracker::AddTexture("/one/wood.jpg", "first"));
+  ASSERT_TRUE(TextureTracker::AddTexture("/two/wood.jpg", "second"));
+  ASSERT_TRUE(TextureTracker::AddTexture("/three/wood.jpg", "first"));
+  ASSERT_TRUE(TextureTracker::AddTexture("C:\\four\\wood", "no extension"));
+  // The exact registration wins over the file name, which now holds the last bytes.
+  EXPECT_EQ(TextureTracker::UpdateFile("/one/wood.jpg", ""), folder + "wood.jpg");
+  EXPECT_EQ(TextureTracker::UpdateFile("/host/wood.jpg", "/two/wood.jpg"), folder + "wood-2.jpg");
+  // Equal bytes share a copy.
+  EXPECT_EQ(TextureTracker::UpdateFile("/three/wood.jpg", ""), folder + "wood.jpg");
+  EXPECT_EQ(Read(folder + "wood.jpg"), "first");
+  EXPECT_EQ(Read(folder + "wood-2.jpg"), "second");
+  ASSERT_TRUE(TextureTracker::AddTexture("/five/wood", "other"));
+  EXPECT_EQ(TextureTracker::UpdateFile("C:\\four\\wood", ""), folder + "wood");
+  EXPECT_EQ(TextureTracker::UpdateFile("/five/wood", ""), folder + "wood-2");
+
+  // A copy gone from disk is registered again from what the tracker keeps.
+  fs::remove(folder + "wood-2.jpg");
+  TextureTracker::Bookmark();
+  ASSERT_TRUE(TextureTracker::AddTexture(folder + "wood-2.jpg"));
+  const auto keys = NewKeys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(*keys.at("wood-2.jpg"), "second");
+}
+
 TEST_F(TextureTrackerTest, RegistrationAndBookmarks) {
   EXPECT_FALSE(TextureTracker::AddTexture("wood.png", ""));
   EXPECT_FALSE(TextureTracker::AddTexture("", "bytes"));

@@ -142,7 +142,11 @@ std::string TextureTracker::CopyFor(const std::string& key, const Bytes& bytes) 
 
   const auto owned = filename_map.find(key);
   const auto owned_copy = owned == filename_map.end() ? copies.end() : copies.find(owned->second);
-  if (owned_copy != copies.end() && SameBytes(owned_copy->second, bytes)) return owned_copy->first;
+  // Equal bytes registered anew replace the ones a copy keeps, so that the old ones can go.
+  if (owned_copy != copies.end() && SameBytes(owned_copy->second, bytes)) {
+    owned_copy->second = bytes;
+    return owned_copy->first;
+  }
 
   const std::string file_name = FileNameOf(key);
   if (!IsWritableFileName(file_name)) {
@@ -163,6 +167,7 @@ std::string TextureTracker::CopyFor(const std::string& key, const Bytes& bytes) 
     if (copy == copies.end()) {
       free_path = written_path;
     } else if (SameBytes(copy->second, bytes)) {
+      copy->second = bytes;
       filename_map[key] = written_path;
       return written_path;
     }
