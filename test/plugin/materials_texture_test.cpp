@@ -74,9 +74,21 @@ TEST_F(TextureTrackerTest, WritesByFileNameOnceUntilNewBytesArrive) {
   EXPECT_EQ(TextureTracker::UpdateFile("/elsewhere/wood.png", "wood"), written);
   EXPECT_FALSE(fs::exists(written));
 
+  // Other bytes under the bare name while /a/b/wood.png still holds the first: a second
+  // texture of that name, with a copy of its own.
   ASSERT_TRUE(TextureTracker::AddTexture("wood.png", "grain-2"));
-  EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), written);
-  EXPECT_EQ(Read(written), "grain-2");
+  const std::string second = Strings::GetWorkingTexturesPath() + "wood-2.png";
+  EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), second);
+  EXPECT_EQ(Read(second), "grain-2");
+  EXPECT_EQ(TextureTracker::UpdateFile("/a/b/wood.png", ""), written);
+  EXPECT_FALSE(fs::exists(written));  // known, not written again
+
+  // New bytes for the one texture that used the copy bring the copy up to date.
+  ASSERT_TRUE(TextureTracker::AddTexture("/a/b/wood.png", "grain-3"));
+  EXPECT_EQ(TextureTracker::UpdateFile("/a/b/wood.png", ""), written);
+  EXPECT_EQ(Read(written), "grain-3");
+  // Our own copies are used as they stand.
+  EXPECT_EQ(TextureTracker::UpdateFile(second, "other.png"), second);
 
   // Untracked textures and plain words keep the path they came with.
   EXPECT_EQ(TextureTracker::UpdateFile("/x/stone.png", ""), "/x/stone.png");
@@ -87,6 +99,32 @@ TEST_F(TextureTrackerTest, WritesByFileNameOnceUntilNewBytesArrive) {
 
   TextureTracker::Clear();
   EXPECT_EQ(TextureTracker::UpdateFile("/x/y/wood.png", ""), "/x/y/wood.png");
+}
+
+TEST_F(TextureTrackerTest, TexturesOfOneFileNameGetACopyEach) {
+  const std::string folder = Strings::GetWorkingTexturesPath();
+  ASSERT_TRUE(TextureTracker::AddTexture("/one/wood.jpg", "first"));
+  ASSERT_TRUE(TextureTracker::AddTexture("/two/wood.jpg", "second"));
+  ASSERT_TRUE(TextureTracker::AddTexture("/three/wood.jpg", "first"));
+  ASSERT_TRUE(TextureTracker::AddTexture("C:\\four\\wood", "no extension"));
+  // The exact registration wins over the file name, which now holds the last bytes.
+  EXPECT_EQ(TextureTracker::UpdateFile("/one/wood.jpg", ""), folder + "wood.jpg");
+  EXPECT_EQ(TextureTracker::UpdateFile("/host/wood.jpg", "/two/wood.jpg"), folder + "wood-2.jpg");
+  // Equal bytes share a copy.
+  EXPECT_EQ(TextureTracker::UpdateFile("/three/wood.jpg", ""), folder + "wood.jpg");
+  EXPECT_EQ(Read(folder + "wood.jpg"), "first");
+  EXPECT_EQ(Read(folder + "wood-2.jpg"), "second");
+  ASSERT_TRUE(TextureTracker::AddTexture("/five/wood", "other"));
+  EXPECT_EQ(TextureTracker::UpdateFile("C:\\four\\wood", ""), folder + "wood");
+  EXPECT_EQ(TextureTracker::UpdateFile("/five/wood", ""), folder + "wood-2");
+
+  // A copy gone from disk is registered again from what the tracker keeps.
+  fs::remove(folder + "wood-2.jpg");
+  TextureTracker::Bookmark();
+  ASSERT_TRUE(TextureTracker::AddTexture(folder + "wood-2.jpg"));
+  const auto keys = NewKeys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(*keys.at("wood-2.jpg"), "second");
 }
 
 TEST_F(TextureTrackerTest, RegistrationAndBookmarks) {

@@ -97,7 +97,7 @@ TEST_F(PathsTest, FilesRoundTripAndFailuresAreReported) {
   EXPECT_FALSE(Strings::FileExists(root_ + "/missing"));
   EXPECT_FALSE(Strings::SaveFileContent(root_ + "/no/such/folder/file", "x"));
   // A full device shows on write or close and must not pass for saved.
-  if (Strings::FileExists("/dev/full")) {
+  if (::access("/dev/full", W_OK) == 0) {
     EXPECT_FALSE(Strings::SaveFileContent("/dev/full", "bytes"));
   }
 
@@ -106,6 +106,39 @@ TEST_F(PathsTest, FilesRoundTripAndFailuresAreReported) {
   EXPECT_EQ(Strings::MakeCanonical(root_ + "/link/./sub/../data.bin"), Strings::MakeCanonical(file));
   EXPECT_NE(Strings::MakeCanonical(file).find("/data.bin"), std::string::npos);
   EXPECT_EQ(Strings::MakeCanonical("relative/missing"), "relative/missing");
+}
+
+TEST_F(PathsTest, OnlyRegularFilesOfBoundedSizeAreRead) {
+  const std::string file = root_ + "/ten.bin";
+  ASSERT_TRUE(Strings::SaveFileContent(file, "0123456789"));
+  std::string loaded = "stale";
+  EXPECT_TRUE(Strings::ReadRegularFile(file, loaded, 10));
+  EXPECT_EQ(loaded, "0123456789");
+  EXPECT_TRUE(Strings::IsReadableRegularFile(file, 10));
+  EXPECT_FALSE(Strings::ReadRegularFile(file, loaded, 9));
+  EXPECT_EQ(loaded, "");
+  EXPECT_FALSE(Strings::IsReadableRegularFile(file, 9));
+  ASSERT_TRUE(Strings::SaveFileContent(file, ""));
+  EXPECT_TRUE(Strings::ReadRegularFile(file, loaded, 0));
+
+  // Without a writer, opening a FIFO the ordinary way would wait for good.
+  const std::string fifo = root_ + "/pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  loaded = "stale";
+  for (const std::string& path : {fifo, std::string("/dev/zero"), root_}) {
+    EXPECT_FALSE(Strings::ReadRegularFile(path, loaded, Strings::kMaxFileBytes)) << path;
+    EXPECT_EQ(loaded, "") << path;
+    EXPECT_FALSE(Strings::LoadFileContent(path, loaded)) << path;
+    EXPECT_FALSE(Strings::FileExists(path)) << path;
+    EXPECT_FALSE(Strings::IsReadableRegularFile(path, Strings::kMaxFileBytes)) << path;
+  }
+  // A path with a NUL would otherwise open what stands before it.
+  EXPECT_FALSE(Strings::FileExists(file + std::string(1, '\0') + "x"));
+
+  ASSERT_EQ(::symlink(file.c_str(), (root_ + "/to_file").c_str()), 0);
+  EXPECT_TRUE(Strings::FileExists(root_ + "/to_file"));
+  ASSERT_EQ(::symlink(fifo.c_str(), (root_ + "/to_fifo").c_str()), 0);
+  EXPECT_FALSE(Strings::FileExists(root_ + "/to_fifo"));
 }
 
 // ---- Texture paths inside render-engine XML ---------------------------------------------

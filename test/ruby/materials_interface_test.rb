@@ -1,5 +1,6 @@
 # Scene materials and host-material queries through ExtMaterials.
 require "test_helper"
+require "tmpdir"
 
 class MaterialsInterfaceTest < Minitest::Test
   SCENE_START = 20000
@@ -77,5 +78,76 @@ class MaterialsInterfaceTest < Minitest::Test
     assert hashes.all? { |hash| hash < 2**64 }
     refute_equal ExtMaterials.get_path_hash("a\0b"), ExtMaterials.get_path_hash("a")
     assert_raises(TypeError) { ExtMaterials.get_path_hash(nil) }
+  end
+
+  def textured_entry(id, texture, color: [255, 255, 255], stored: nil)
+    names = stored ? [stored[1], stored[3]] : []
+    contents = stored ? [stored[2], ""] : []
+    [id, "textured #{id}", color, texture, 1.0, 1.0, 1.0, 1, -1, stored ? stored[0] : "", names, contents]
+  end
+
+  def base64(bytes)
+    [bytes].pack("m0")
+  end
+
+  def test_two_textures_of_one_file_name_stay_apart
+    paths = %w[a b].map do |side|
+      File.join(Dir.mktmpdir("texture_#{side}", Dir.home), "wood.jpg").tap { |path| File.binwrite(path, "GRAIN #{side}") }
+    end
+    assert_equal true, ExtMaterial.update(textured_entry(80, paths[0]))
+    assert_equal true, ExtMaterial.update(textured_entry(81, paths[1]))
+    stored = [80, 81].map { |id| ExtMaterials.serialize_material(id) }
+    assert_equal [paths[0], base64("GRAIN a"), "wood.jpg", nil], stored[0][1..]
+    assert_equal [paths[1], base64("GRAIN b"), "wood.jpg", nil], stored[1][1..]
+
+    # Changing the first material after both were stored keeps its own texture.
+    assert_equal true, ExtMaterial.update(textured_entry(80, paths[0], color: [10, 20, 30]))
+    again = ExtMaterials.serialize_material(80)
+    assert_equal "GRAIN a", File.binread(again[1])
+    assert_equal base64("GRAIN a"), again[2]
+
+    # The model opened again with both original files gone: each material gets a copy of
+    # its own texture, named after the file.
+    paths.each { |path| File.delete(path) }
+    assert_equal true, ExtMaterial.update(textured_entry(90, paths[0], stored: stored[0]))
+    assert_equal true, ExtMaterial.update(textured_entry(91, paths[1], stored: stored[1]))
+    restored = [90, 91].map { |id| ExtMaterials.serialize_material(id) }
+    assert_equal ["GRAIN a", "GRAIN b"], restored.map { |entries| File.binread(entries[1]) }
+    assert_equal [base64("GRAIN a"), base64("GRAIN b")], restored.map { |entries| entries[2] }
+    copies = restored.map { |entries| File.basename(entries[1]) }
+    assert_equal 2, copies.uniq.size
+    copies.each { |name| assert_match(/\Awood(-\d+)?\.jpg\z/, name) }
+  end
+
+  def test_a_vanished_working_copy_is_still_stored
+    path = File.join(Dir.mktmpdir("texture", Dir.home), "bark.png")
+    File.binwrite(path, "BARK\0\xff".b)
+    assert_equal true, ExtMaterial.update(textured_entry(85, path))
+    stored = ExtMaterials.serialize_material(85)
+    File.delete(path)
+    assert_equal true, ExtMaterial.update(textured_entry(86, path, stored: stored))
+    restored = ExtMaterials.serialize_material(86)
+    copy = restored[1]
+    refute_equal path, copy
+    assert_equal "BARK\0\xff".b, File.binread(copy)
+
+    File.delete(copy)
+    assert_equal [copy, base64("BARK\0\xff".b), "bark.png", nil], ExtMaterials.serialize_material(86)[1..]
+    assert_equal restored[0], ExtMaterials.serialize_material(86)[0]
+  end
+
+  def test_deeply_nested_material_text_is_unreadable_text
+    ExtMaterials.clean_scene_materials
+    assert_equal true, ExtMaterials.set_scene_material("20005", '{"name": "kept", "type": 17}')
+    unreadable = "Failed to read materials from .skp file"
+    before = glog_text.scan(unreadable).size
+    deep = "[" * 5000 + "]" * 5000
+    assert_equal true, ExtMaterials.set_scene_materials(%({"materials": {"20001": #{deep}}}))
+    assert_equal false, ExtMaterials.set_scene_material("20010", deep)
+    text = glog_text
+    assert_equal before + 1, text.scan(unreadable).size
+    refute_match(/ExtMaterials\.set_scene_materials? failed/, text)
+    # Nothing was replaced: the stored material still holds its slot.
+    assert_equal 20006, ExtMaterials.create_new_material(0, nil)
   end
 end

@@ -80,11 +80,13 @@ void DebugLog(const std::string& message) {
   DebugLogState& state = GetDebugLogState();
   const std::string thread_tag =
       HexTag('T', static_cast<unsigned long long>(pthread_self()), 16);
-  const std::string time = Strings::Timestamp();
 
   std::lock_guard<std::mutex> lock(state.mutex);
   std::FILE* file = std::fopen(state.path.c_str(), "a");
   if (!file) return;
+  // Stamped once the line's turn has come: a stamp taken before waiting for the lock could
+  // be older than the line written ahead of it.
+  const std::string time = Strings::Timestamp();
   std::fprintf(file, "%s %s %s ", state.process_tag.c_str(), thread_tag.c_str(), time.c_str());
   std::fwrite(message.data(), 1, message.size(), file);
   std::fputc('\n', file);

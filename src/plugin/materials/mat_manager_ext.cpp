@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -465,8 +466,12 @@ bool StoreSceneMaterial(const std::string& id_text, const std::string& json_text
   int id = 0;
   if (!LeadingId(id_text, id) || id < MaterialManager::kSceneStartSlot) return false;
   Json::Value json;
-  Json::Reader reader;
-  if (!reader.parse(json_text, json, true)) return false;
+  try {
+    Json::Reader reader;
+    if (!reader.parse(json_text, json, true)) return false;
+  } catch (const std::exception&) {
+    return false;  // nested deeper than the reader follows: as unreadable as any bad text
+  }
   ApiNode* node = NodeUtils::StrToNode(json, 0, nullptr, 0);
   MaterialManager::SetMaterial(id, node);
   MaterialManager::SetMaterial(id, json);

@@ -5,10 +5,12 @@
 #include <cctype>
 #include <map>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "materials/loaders/zcs_loader.h"
 #include "materials/mat_manager.h"
+#include "utils/paths.h"
 #include "zarnik/node_utils.h"
 
 namespace Zarnik {
@@ -48,9 +50,14 @@ TemporaryGraph ImportScene(const std::string& path) {
   TemporaryGraph graph(ApiRootNodeGraph::create(ProxyManager::kSceneVersion), &NodeUtils::DestroyItem);
   if (!graph) {
     LOG(ERROR) << "Proxy: no graph to import " << path << " into";
-  } else if (!graph->import(path.c_str())) {
-    LOG(ERROR) << "Proxy: cannot import " << path;
-    graph.reset();
+  } else {
+    // Read here rather than by the engine, so that only a regular file of sane size is read.
+    std::string bytes;
+    if (!Strings::ReadRegularFile(path, bytes, Strings::kMaxSceneFileBytes) ||
+        !graph->import(bytes.data(), bytes.size(), path.c_str(), nullptr, nullptr, nullptr)) {
+      LOG(ERROR) << "Proxy: cannot import " << path;
+      graph.reset();
+    }
   }
   return graph;
 }
@@ -82,6 +89,11 @@ std::shared_ptr<Proxy> CreateProxy(const std::string& path) {
 
 std::shared_ptr<Proxy> InitObjProxy(const std::string& path) {
   if (std::shared_ptr<Proxy> cached = Cached(path)) return cached;
+  // The engine reads the file itself; a FIFO or device named here would stall it.
+  if (!Strings::IsReadableRegularFile(path, Strings::kMaxFileBytes)) {
+    LOG(ERROR) << "Proxy: not a readable file: " << path;
+    return nullptr;
+  }
   ApiNode* mesh = ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true);
   if (!mesh) {
     LOG(ERROR) << "Proxy: cannot create a mesh for " << path;

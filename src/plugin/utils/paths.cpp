@@ -1,12 +1,16 @@
 #include "utils/paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -21,10 +25,37 @@ std::string last_successful;
 
 const char kZarnikTempFolder[] = "/Documents/Zarnik/SketchUp/temp/";
 
-using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool valid() const { return fd_ >= 0; }
+  int get() const { return fd_; }
 
-FileHandle OpenFile(const std::string& path, const char* mode) {
-  return FileHandle(std::fopen(path.c_str(), mode), &std::fclose);
+ private:
+  int fd_;
+};
+
+// Opens a regular file for reading, or nothing. Opening without O_NONBLOCK would wait for
+// a writer when the path names a FIFO, possibly forever; the flag is dropped again once the
+// file is known to be regular, where it has no meaning anyway.
+Descriptor OpenRegularFile(const std::string& path, std::size_t max_bytes, struct stat& info) {
+  // A path with a NUL in it would name some other, shorter path.
+  if (path.empty() || path.find('\0') != std::string::npos) return Descriptor(-1);
+  Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) return file;
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
+      static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
+    return Descriptor(-1);
+  }
+  const int flags = ::fcntl(file.get(), F_GETFL);
+  if (flags != -1) ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK);
+  return file;
 }
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -131,29 +162,41 @@ std::string MakeCanonical(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) {
-  FileHandle file = OpenFile(path, "rb");
-  if (!file) return false;
-  // A folder opens for reading too, but is never the file a caller is looking for.
-  struct stat info;
-  return ::fstat(::fileno(file.get()), &info) == 0 && !S_ISDIR(info.st_mode);
+  return IsReadableRegularFile(path, std::numeric_limits<std::size_t>::max());
 }
 
 bool LoadFileContent(const std::string& path, std::string& content) {
+  return ReadRegularFile(path, content, kMaxFileBytes);
+}
+
+bool ReadRegularFile(const std::string& path, std::string& content, std::size_t max_bytes) {
   content.clear();
-  FileHandle file = OpenFile(path, "rb");
-  if (!file) return false;
+  struct stat info;
+  Descriptor file = OpenRegularFile(path, max_bytes, info);
+  if (!file.valid()) return false;
+  content.reserve(static_cast<std::size_t>(info.st_size));
+  // The file may grow while it is read; the limit holds for what is read, not for what
+  // fstat saw.
   std::vector<char> block(65536);
   for (;;) {
-    const std::size_t count = std::fread(block.data(), 1, block.size(), file.get());
-    content.append(block.data(), count);
-    if (count < block.size()) break;
+    const ssize_t count = ::read(file.get(), block.data(), block.size());
+    if (count == 0) return true;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      content.clear();  // a failed read must not pass for a short file
+      return false;
+    }
+    if (static_cast<std::size_t>(count) > max_bytes - content.size()) {
+      content.clear();
+      return false;
+    }
+    content.append(block.data(), static_cast<std::size_t>(count));
   }
-  // A read error (a folder, a vanished device) must not pass for an empty or short file.
-  if (std::ferror(file.get())) {
-    content.clear();
-    return false;
-  }
-  return true;
+}
+
+bool IsReadableRegularFile(const std::string& path, std::size_t max_bytes) {
+  struct stat info;
+  return OpenRegularFile(path, max_bytes, info).valid();
 }
 
 bool SaveFileContent(const std::string& path, const std::string& content) {

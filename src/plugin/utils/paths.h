@@ -3,6 +3,7 @@
 // Where the extension's files live under the user's home folder, small file-system helpers,
 // the search for texture files that moved, and the file panels the user answers.
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -51,11 +52,28 @@ std::string MakeCanonical(const std::string& path);
 
 // ---- Files -----------------------------------------------------------------------------
 
-// True for a regular file (or anything else but a folder) that can be opened for reading.
+// Every file the extension reads on a path it was given goes through the two functions
+// below: only regular files are opened (without waiting, so a FIFO or a device named by a
+// texture, proxy or library path cannot stall the host), and only up to a size.
+
+// Largest texture or other user file read into memory.
+constexpr std::size_t kMaxFileBytes = std::size_t(1) << 30;
+// Largest scene file (proxies, material libraries) read into memory: what the engine reads.
+constexpr std::size_t kMaxSceneFileBytes = std::size_t(1) << 31;
+
+// Reads a regular file of at most `max_bytes` into `content` (emptied first). False, with
+// `content` empty, for anything else: no such file, no permission, a folder, FIFO, device or
+// socket, a larger file, or a failed read.
+bool ReadRegularFile(const std::string& path, std::string& content, std::size_t max_bytes);
+
+// Whether the path names a regular file of at most `max_bytes` that can be opened for
+// reading. For files that something else reads after this check.
+bool IsReadableRegularFile(const std::string& path, std::size_t max_bytes);
+
+// True for a regular file that can be opened for reading.
 bool FileExists(const std::string& path);
 
-// Reads the whole file into `content` (emptied first). False when the file cannot be
-// opened or a read fails; `content` is then empty.
+// ReadRegularFile with the limit for user files.
 bool LoadFileContent(const std::string& path, std::string& content);
 
 // Creates or truncates the file and writes every byte. False when the file cannot be

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <exception>
 
 #include <glog/logging.h>
 #include <json/json.h>
@@ -116,8 +117,14 @@ void SceneEditor::SetMaterialsFromStr(const std::string& text) {
     return;
   }
   Json::Value root;
-  Json::Reader reader;
-  if (!reader.parse(text, root, true)) {
+  bool parsed = false;
+  try {
+    Json::Reader reader;
+    parsed = reader.parse(text, root, true);
+  } catch (const std::exception&) {
+    parsed = false;  // the reader throws on nesting deeper than it follows
+  }
+  if (!parsed) {
     LOG(INFO) << "Failed to read materials from .skp file";
     return;
   }

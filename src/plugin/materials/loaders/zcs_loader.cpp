@@ -3,6 +3,7 @@
 #include <chrono>
 #include <climits>
 #include <memory>
+#include <string>
 
 #include <glog/logging.h>
 
@@ -162,7 +163,10 @@ void ZcsMaterialLoader::LoadLocal(const std::string& path) {
     LOG(ERROR) << "No graph for loading the scene file " << path;
     return;
   }
-  if (!graph->import(path.c_str(), nullptr, nullptr)) {
+  // Read here rather than by the engine, so that only a regular file of sane size is read.
+  std::string bytes;
+  if (!Strings::ReadRegularFile(path, bytes, Strings::kMaxSceneFileBytes) ||
+      !graph->import(bytes.data(), bytes.size(), path.c_str(), nullptr, nullptr, nullptr)) {
     LOG(ERROR) << "The scene file could not be imported: " << path;
     return;
   }
