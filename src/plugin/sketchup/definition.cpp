@@ -130,7 +130,8 @@ std::shared_ptr<MeshMaterialMap> Definition::GetMaterialMap(std::int32_t materia
 }
 
 void Definition::AddInstance(const Float4x4& world, std::int32_t material) {
-  // Once per placement: the apply cycle noticed vanished meshes before its pass.
+  // Runs for every placement, so it trusts the look the apply cycle took at the mesh
+  // before its pass instead of asking the engine again.
   if (!mesh_.held() && !proxy_) return;
   std::shared_ptr<MeshMaterialMap>& map = material_maps_[material];
   if (!map) map = std::make_shared<MeshMaterialMap>(*this);
