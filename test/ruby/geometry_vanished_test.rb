@@ -137,6 +137,17 @@ class GeometryVanishedTest < Minitest::Test
       refute_equal old, fresh
       sources = group_inputs.compact.map { |p| ZarnikProbe.input(p, GEOMETRY_PIN) }
       assert_equal 2, sources.count(fresh.first)
+
+      # Gone again, with its file: the definitions show nothing until a proxy is set anew.
+      destroy(fresh.first)
+      File.delete(path)
+      apply(470, 471)
+      apply(470, 471)
+      assert_empty loaded.call
+      File.binwrite(path, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+      assert_equal true, ExtDefinition.set_proxy(460, path)
+      apply(470, 471)
+      assert_equal 1, loaded.call.size
     end
   end
 end

@@ -81,6 +81,7 @@ bool Definition::NoticeVanishedNodes() {
       proxy_ = std::move(reloaded);
     } else {
       LOG(ERROR) << "Definition " << id << ": the proxy node was destroyed and " << path << " gives no geometry";
+      proxy_->GiveUp();
     }
   }
   if (!mesh_.Vanished()) return false;

@@ -29,6 +29,12 @@ class Proxy {
   ApiNode* LiveNode();
   // The record had a node and the user destroyed it (whether or not a holder noticed yet).
   bool Vanished() const { return node_id_ != 0 && (!node || node->uniqueId() != node_id_); }
+  // The file could not stand in again for a vanished node: every holder shows nothing, and
+  // nobody reads the file again until a proxy is set anew.
+  void GiveUp() {
+    node = nullptr;
+    node_id_ = 0;
+  }
   // Records the nodes that `node` feeds on and that came into the scene with it (the copy
   // of a scene file's geometry), so that they leave with it.
   void AdoptInputTree();
