@@ -57,6 +57,13 @@ class ProxyTest < Minitest::Test
     refute ExtDefinition.set_proxy(101, write("chair.fbx", TRIANGLE))
     refute ExtDefinition.set_proxy(101, File.join(@dir, "missing.obj"))
     refute ExtDefinition.set_proxy(101, write("broken.zcs", "<scene"))
+    # Neither a pipe, which would wait for a writer for ever, nor a folder is read.
+    %w[pipe.obj pipe.zcs pipe.zpak].each do |name|
+      File.mkfifo(File.join(@dir, name))
+      refute ExtDefinition.set_proxy(101, File.join(@dir, name)), name
+    end
+    Dir.mkdir(File.join(@dir, "folder.obj"))
+    refute ExtDefinition.set_proxy(101, File.join(@dir, "folder.obj"))
     refute ExtDefinition.set_proxy(999_999, path)
     refute ExtDefinition.update_proxy(999_999)
     refute ExtDefinition.clear_proxy(999_999)

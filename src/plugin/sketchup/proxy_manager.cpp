@@ -1,6 +1,7 @@
 #include "sketchup/proxy_manager.h"
 
 #include <glog/logging.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <map>
@@ -46,6 +47,13 @@ ApiNode* OutermostOwner(ApiNode* node) {
     node = node->pinOwnerNode();
   }
   return node;
+}
+
+// Only a regular file is read: opening a pipe waits for a writer that may never come, and
+// a device can be read without end; either would hang the host.
+bool IsRegularFile(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 std::string FileTypeOf(const std::string& path) {
@@ -161,6 +169,10 @@ std::shared_ptr<Proxy> CreateProxy(const std::string& path) {
 
 std::shared_ptr<Proxy> InitObjProxy(const std::string& path) {
   if (std::shared_ptr<Proxy> cached = Cached(path)) return cached;
+  if (!IsRegularFile(path)) {
+    LOG(ERROR) << "Proxy: not a file that can be read: " << path;
+    return nullptr;
+  }
   ApiNode* mesh = ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true);
   if (!mesh) {
     LOG(ERROR) << "Proxy: cannot create a mesh for " << path;
@@ -182,6 +194,10 @@ std::shared_ptr<Proxy> InitObjProxy(const std::string& path) {
 
 std::shared_ptr<Proxy> InitZcsProxy(const std::string& path, bool register_materials) {
   if (std::shared_ptr<Proxy> cached = Cached(path)) return cached;
+  if (!IsRegularFile(path)) {
+    LOG(ERROR) << "Proxy: not a file that can be read: " << path;
+    return nullptr;
+  }
   TemporaryGraph scene = ImportScene(path);
   if (!scene) return nullptr;
 
