@@ -241,6 +241,20 @@ VALUE SetPinValue(VALUE, VALUE h, VALUE pin, VALUE value) {
     return answer;
 }
 
+// The user plugs a node (nil: nothing) into a pin, by pin index, as the graph editor would.
+VALUE ConnectIx(VALUE, VALUE h, VALUE pin_index, VALUE source) {
+    const NumberArg handle = ReadHandle(h);
+    const NumberArg index = ReadId(pin_index, "pin index");
+    const bool unplug = NIL_P(source);
+    const NumberArg source_handle = unplug ? NumberArg{true, 0} : ReadHandle(source);
+    return Guard([&](int&) -> VALUE {
+        ApiNode* node = Resolve(handle);
+        ApiNode* input = unplug ? nullptr : Resolve(source_handle);
+        if (!node || !index.inRange || (!unplug && !input)) return Qfalse;
+        return Bool(node->connectToIx(static_cast<uint32_t>(index.value), input, true, true));
+    });
+}
+
 VALUE Attr(VALUE, VALUE h, VALUE attr) {
     const NumberArg handle = ReadHandle(h);
     const NumberArg id = ReadId(attr, "attribute id");
@@ -346,6 +360,7 @@ extern "C" __attribute__((visibility("default"))) void Init_zarnik_probe() {
         {"pin_name_ix", RUBY_METHOD_FUNC(PinNameIx), 2},
         {"pin_value", RUBY_METHOD_FUNC(PinValueOf), 2},
         {"set_pin_value", RUBY_METHOD_FUNC(SetPinValue), 3},
+        {"connect_ix", RUBY_METHOD_FUNC(ConnectIx), 3},
         {"attr", RUBY_METHOD_FUNC(Attr), 2},
         {"attr_ids", RUBY_METHOD_FUNC(AttrIds), 1},
         {"render_target", RUBY_METHOD_FUNC(RenderTarget), 0},

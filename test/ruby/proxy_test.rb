@@ -3,8 +3,11 @@
 require "test_helper"
 require "rexml/document"
 require "tmpdir"
+require_relative "geometry_support"
 
 class ProxyTest < Minitest::Test
+  include GeometrySupport
+
   MESH = 1
   PLACEMENT = 5
   DIFFUSE = 17
@@ -54,6 +57,13 @@ class ProxyTest < Minitest::Test
     refute ExtDefinition.set_proxy(101, write("chair.fbx", TRIANGLE))
     refute ExtDefinition.set_proxy(101, File.join(@dir, "missing.obj"))
     refute ExtDefinition.set_proxy(101, write("broken.zcs", "<scene"))
+    # Neither a pipe, which would wait for a writer for ever, nor a folder is read.
+    %w[pipe.obj pipe.zcs pipe.zpak].each do |name|
+      File.mkfifo(File.join(@dir, name))
+      refute ExtDefinition.set_proxy(101, File.join(@dir, name)), name
+    end
+    Dir.mkdir(File.join(@dir, "folder.obj"))
+    refute ExtDefinition.set_proxy(101, File.join(@dir, "folder.obj"))
     refute ExtDefinition.set_proxy(999_999, path)
     refute ExtDefinition.update_proxy(999_999)
     refute ExtDefinition.clear_proxy(999_999)
@@ -112,6 +122,94 @@ class ProxyTest < Minitest::Test
     # The scene's material joins the library, which builds its own node of it.
     assert_equal materials_before + 1, ZarnikProbe.nodes(DIFFUSE).size
     assert_equal 1, ZarnikProbe.nodes(RENDER_TARGET).size, "the scene's render target stays out"
+  end
+
+  GLOSSY = 16
+
+  def node_counts
+    [MESH, OVERRIDE, GROUP, PLACEMENT, GLOSSY].to_h { |type| [type, ZarnikProbe.nodes(type).size] }
+  end
+
+  # The node and every node below it, through all pins.
+  def tree_below(node, found = [])
+    return found if node.nil? || found.include?(node)
+    found << node
+    (0...ZarnikProbe.pin_count(node)).each { |i| tree_below(ZarnikProbe.input_ix(node, i), found) }
+    found
+  end
+
+  # A scene file whose render target shows a tree of the module's own making: the geometry
+  # group, a placement, a material override with a material on its slot, and the mesh. The
+  # material is not a diffuse one, whose count other tests watch.
+  def scene_of_placed_geometry(id, name)
+    skip "the module registers no geometry methods at start-up" unless ZarnikExt.respond_to?(:apply_geometry)
+    assert ExtDefinition.add(id, [], [])
+    assert stream_triangles(id, name, small_triangle)
+    assert ExtInstance.add(id + 100, id, -1, IDENTITY, nil, false)
+    ZarnikExt.flush_model_entities
+    ZarnikExt.define_model_entity(id + 100)
+    ZarnikExt.apply_geometry
+    placement = placements_of(name).first
+    override = ZarnikProbe.input(placement, GEOMETRY_PIN)
+    slot = (0...ZarnikProbe.pin_count(override)).find { |i| ZarnikProbe.pin_id_ix(override, i).zero? }
+    material = ZarnikProbe.create_node(GLOSSY, nil)
+    assert ZarnikProbe.connect_ix(override, slot, material)
+    scene = write("#{name}.zcs", ZarnikProbe.export_root)
+    ZarnikExt.flush_model_entities
+    ZarnikExt.apply_geometry
+    assert ZarnikProbe.destroy(material)
+    scene
+  end
+
+  # The copy of the scene's geometry group and the copied placement that shows `name`.
+  def copied_chain(name)
+    group = ZarnikProbe.nodes(GROUP).last
+    placement = (0...ZarnikProbe.pin_count(group)).filter_map { |i| ZarnikProbe.input_ix(group, i) }
+                                                  .find { |p| (m = mesh_of(p)) && ZarnikProbe.node_name(m) == name }
+    refute_nil placement
+    [group, placement]
+  end
+
+  def test_a_released_scene_file_proxy_takes_its_whole_copy_with_it
+    scene = scene_of_placed_geometry(151, "copied chair")
+    assert ExtDefinition.add(152, [], [])
+    2.times do |round|
+      before = node_counts
+      assert ExtDefinition.set_proxy(152, scene)
+      group, placement = copied_chain("copied chair")
+      copy = tree_below(group)
+      material = ZarnikProbe.input_ix(ZarnikProbe.input(placement, GEOMETRY_PIN), 1)
+      assert_includes copy, material
+      assert_empty [MESH, OVERRIDE, GROUP, PLACEMENT, GLOSSY] - copy.map { |n| ZarnikProbe.node_type(n) }
+      assert ExtDefinition.clear_proxy(152)
+      assert_equal true, ZarnikExt.clear_proxies
+      assert_empty copy.select { |n| ZarnikProbe.node_handle_valid?(n) }, "round #{round}"
+      # The library keeps a node of its own for the file's material; nothing else stays.
+      after = node_counts
+      assert_equal before.reject { |type, _| type == GLOSSY }, after.reject { |type, _| type == GLOSSY }
+    end
+  end
+
+  def test_a_released_copy_leaves_what_the_user_wired_elsewhere
+    scene = scene_of_placed_geometry(161, "copied lamp")
+    assert ExtDefinition.add(162, [], [])
+    assert ExtDefinition.set_proxy(162, scene)
+    copied_group, copied_placement = copied_chain("copied lamp")
+    copied_mesh = mesh_of(copied_placement)
+    refute_equal mesh_named("copied lamp"), copied_mesh, "the copy, not the module's own mesh"
+    # The user shows the copied mesh through a placement of their own.
+    own = ZarnikProbe.create_node(PLACEMENT, nil)
+    pin = (0...ZarnikProbe.pin_count(own)).find { |i| ZarnikProbe.pin_id_ix(own, i) == GEOMETRY_PIN }
+    assert ZarnikProbe.connect_ix(own, pin, copied_mesh)
+
+    assert ExtDefinition.clear_proxy(162)
+    assert_equal true, ZarnikExt.clear_proxies
+    assert_equal false, ZarnikProbe.node_handle_valid?(copied_group)
+    assert_equal false, ZarnikProbe.node_handle_valid?(copied_placement)
+    assert_equal true, ZarnikProbe.node_handle_valid?(copied_mesh)
+    assert_equal copied_mesh, ZarnikProbe.input(own, GEOMETRY_PIN)
+    ZarnikProbe.destroy(own)
+    ZarnikProbe.destroy(copied_mesh)
   end
 
   def test_a_scene_reset_drops_proxies_through_the_cache

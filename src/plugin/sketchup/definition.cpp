@@ -64,16 +64,41 @@ void FillFaceSlots(std::vector<std::int32_t>& slots, const Face& face, std::int3
 
 }  // namespace
 
-Definition::~Definition() { NodeUtils::SafeDestroy(mesh_); }
+Definition::~Definition() { mesh_.Destroy(); }
+
+ApiNode* Definition::LiveMesh() {
+  NoticeVanishedNodes();
+  return mesh_.get();
+}
+
+bool Definition::NoticeVanishedNodes() {
+  if (proxy_ && proxy_->Vanished()) {
+    // Every holder of the record sees the node gone; the cache reads the file again.
+    const std::string path = proxy_->path;
+    proxy_->LiveNode();
+    std::shared_ptr<Proxy> reloaded = ProxyManager::CreateProxy(path);
+    if (reloaded && reloaded->LiveNode()) {
+      proxy_ = std::move(reloaded);
+    } else {
+      LOG(ERROR) << "Definition " << id << ": the proxy node was destroyed and " << path << " gives no geometry";
+      proxy_->GiveUp();
+    }
+  }
+  if (!mesh_.Vanished()) return false;
+  LOG(ERROR) << "Definition " << id << ": the mesh was destroyed in the engine; it shows again once streamed";
+  mesh_.ForgetVanished();
+  ClearGeometry();
+  return true;
+}
 
 bool Definition::Evaluate() {
   if (!IsDefinition() || proxy_) return false;
-  if (!mesh_) mesh_ = ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true);
-  return mesh_ != nullptr;
+  if (!LiveMesh()) mesh_.Reset(ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true));
+  return mesh_.held();
 }
 
 void Definition::ClearGeometry() {
-  NodeUtils::SafeDestroy(mesh_);
+  mesh_.Destroy();
   face_materials_.clear();
   face_ids_.clear();
   faces_.clear();
@@ -84,7 +109,7 @@ void Definition::ClearGeometry() {
 bool Definition::SetProxy(const std::string& path) {
   std::shared_ptr<Proxy> loaded = ProxyManager::CreateProxy(path);
   // A file that gives nothing must not take away what the definition shows now.
-  if (!loaded || !loaded->node) return false;
+  if (!loaded || !loaded->LiveNode()) return false;
   proxy_ = std::move(loaded);
   ClearGeometry();
   return true;
@@ -106,7 +131,9 @@ std::shared_ptr<MeshMaterialMap> Definition::GetMaterialMap(std::int32_t materia
 }
 
 void Definition::AddInstance(const Float4x4& world, std::int32_t material) {
-  if (!mesh_ && !proxy_) return;
+  // Runs for every placement, so it trusts the look the apply cycle took at the mesh
+  // before its pass instead of asking the engine again.
+  if (!mesh_.held() && !proxy_) return;
   std::shared_ptr<MeshMaterialMap>& map = material_maps_[material];
   if (!map) map = std::make_shared<MeshMaterialMap>(*this);
   // Host materials do not change during a pass, so the first placement of the pass looks
@@ -130,39 +157,41 @@ std::shared_ptr<SuMaterial> Definition::GetMaterial(std::int32_t face_id) const 
 }
 
 void Definition::SetGeometrySettings(const Json::Value& settings) {
-  if (!mesh_ || proxy_ || !settings.isObject()) return;
-  mesh_->set(kSmoothing, ReadBool(settings, "smoothing", true), false);
-  mesh_->set(kSmoothingAngle, ReadFloat(settings, "angle", 89.0f), false);
-  mesh_->set(kSubdLevel, ReadInt(settings, "level", 0), false);
-  mesh_->set(kSubdSharpness, ReadFloat(settings, "sharpness", 0.0f), false);
-  mesh_->set(kSubdInterpolation, ReadInt(settings, "interpolation", 2), false);
-  mesh_->set(kSubdScheme, ReadInt(settings, "scheme", 0), false);
+  ApiNode* mesh = LiveMesh();
+  if (!mesh || proxy_ || !settings.isObject()) return;
+  mesh->set(kSmoothing, ReadBool(settings, "smoothing", true), false);
+  mesh->set(kSmoothingAngle, ReadFloat(settings, "angle", 89.0f), false);
+  mesh->set(kSubdLevel, ReadInt(settings, "level", 0), false);
+  mesh->set(kSubdSharpness, ReadFloat(settings, "sharpness", 0.0f), false);
+  mesh->set(kSubdInterpolation, ReadInt(settings, "interpolation", 2), false);
+  mesh->set(kSubdScheme, ReadInt(settings, "scheme", 0), false);
   ZarnikManager::UpdateAndRestart();
 }
 
 void Definition::EvaluateFromStream(GeometryStream& stream) {
-  if (!mesh_) return;
-  mesh_->setName(stream.name.c_str());
+  ApiNode* mesh = LiveMesh();
+  if (!mesh) return;
+  mesh->setName(stream.name.c_str());
   // One buffer of a value per triangle serves the polygon sizes and, later, the slots:
   // fresh memory is costly when meshes are large.
   std::vector<std::int32_t> per_triangle(stream.vertex_indices.size() / 3, 3);
-  mesh_->set(kVerticesPerPoly, per_triangle.data(), per_triangle.size(), false);
-  SetVertices(stream);
-  mesh_->set(kVertexIndices, stream.vertex_indices.data(), stream.vertex_indices.size(), false);
-  if (mesh_->getBool(kSmoothing)) {
-    SetNormals(stream);
-    mesh_->set(kNormalIndices, stream.normal_indices.data(), stream.normal_indices.size(), false);
+  mesh->set(kVerticesPerPoly, per_triangle.data(), per_triangle.size(), false);
+  SetVertices(*mesh, stream);
+  mesh->set(kVertexIndices, stream.vertex_indices.data(), stream.vertex_indices.size(), false);
+  if (mesh->getBool(kSmoothing)) {
+    SetNormals(*mesh, stream);
+    mesh->set(kNormalIndices, stream.normal_indices.data(), stream.normal_indices.size(), false);
   }
-  mesh_->set(kUvws, stream.uvws.data(), stream.uvws.size(), false);
-  mesh_->set(kUvwIndices, stream.uvw_indices.data(), stream.uvw_indices.size(), false);
-  SetMaterials(stream, per_triangle);
-  SetMaterialsNames();
-  mesh_->evaluate();
+  mesh->set(kUvws, stream.uvws.data(), stream.uvws.size(), false);
+  mesh->set(kUvwIndices, stream.uvw_indices.data(), stream.uvw_indices.size(), false);
+  SetMaterials(*mesh, stream, per_triangle);
+  SetMaterialsNames(*mesh);
+  mesh->evaluate();
 }
 
-void Definition::SetVertices(const GeometryStream& stream) {
+void Definition::SetVertices(ApiNode& mesh, const GeometryStream& stream) {
   if (!edit_mode) {
-    mesh_->set(kVertices, stream.points.data(), stream.points.size(), false);
+    mesh.set(kVertices, stream.points.data(), stream.points.size(), false);
     return;
   }
   Float4x4 t = SketchupManager::GetEditTransform();
@@ -174,17 +203,17 @@ void Definition::SetVertices(const GeometryStream& stream) {
                                 p.x * t[1] + p.y * t[5] + p.z * t[9] + t[13],
                                 p.x * t[2] + p.y * t[6] + p.z * t[10] + t[14]});
   }
-  mesh_->set(kVertices, moved.data(), moved.size(), false);
+  mesh.set(kVertices, moved.data(), moved.size(), false);
 }
 
-void Definition::SetNormals(GeometryStream& stream) {
+void Definition::SetNormals(ApiNode& mesh, GeometryStream& stream) {
   // In place: the stream is emptied once the mesh has it.
   for (Vec3<float>& n : stream.normals) {
     const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
     // A zero normal has no direction to keep; dividing would only make NaNs of it.
     if (length > 0.0f) n = Vec3<float>{n.x / length, n.y / length, n.z / length};
   }
-  mesh_->set(kNormals, stream.normals.data(), stream.normals.size(), false);
+  mesh.set(kNormals, stream.normals.data(), stream.normals.size(), false);
 }
 
 std::int32_t Definition::SlotFor(const std::shared_ptr<SuMaterial>& material, std::int32_t& next) {
@@ -195,7 +224,7 @@ std::int32_t Definition::SlotFor(const std::shared_ptr<SuMaterial>& material, st
   return slot;
 }
 
-void Definition::SetMaterials(const GeometryStream& stream, std::vector<std::int32_t>& slots) {
+void Definition::SetMaterials(ApiNode& mesh, const GeometryStream& stream, std::vector<std::int32_t>& slots) {
   num_triangles_ = stream.vertex_indices.size() / 3;
   slots.assign(static_cast<std::size_t>(num_triangles_), 0);
   std::int32_t next = 0;
@@ -206,36 +235,37 @@ void Definition::SetMaterials(const GeometryStream& stream, std::vector<std::int
     faces_.push_back(face);
     FillFaceSlots(slots, face, SlotFor(material, next));
   }
-  mesh_->set(kPolyMaterialIndices, slots.data(), slots.size(), false);
+  mesh.set(kPolyMaterialIndices, slots.data(), slots.size(), false);
 }
 
-void Definition::SetMaterialsNames() {
-  if (!mesh_) return;
+void Definition::SetMaterialsNames(ApiNode& mesh) {
   std::vector<std::string> names;
   names.reserve(material_slots_.size());
   for (std::size_t i = 1; i <= material_slots_.size(); ++i) names.push_back("mat_" + std::to_string(i));
   std::vector<const char*> texts;
   texts.reserve(names.size());
   for (const std::string& name : names) texts.push_back(name.c_str());
-  mesh_->set(kMaterialNames, texts.data(), texts.size(), false);
+  mesh.set(kMaterialNames, texts.data(), texts.size(), false);
 }
 
 void Definition::TryToRebuildFaceMaterials() {
-  if (!materials_dirty_ || !mesh_) return;
+  if (!materials_dirty_) return;
+  ApiNode* mesh = LiveMesh();
+  if (!mesh) return;
   std::int32_t next = 0;
   for (const auto& slot : material_slots_) next = std::max(next, slot.second + 1);
   std::vector<std::int32_t> slots(static_cast<std::size_t>(num_triangles_), 0);
   for (const Face& face : faces_) {
     FillFaceSlots(slots, face, SlotFor(GetMaterial(face.face_id), next));
   }
-  mesh_->set(kPolyMaterialIndices, slots.data(), slots.size(), false);
-  SetMaterialsNames();
-  mesh_->evaluate();
+  mesh->set(kPolyMaterialIndices, slots.data(), slots.size(), false);
+  SetMaterialsNames(*mesh);
+  mesh->evaluate();
   materials_dirty_ = false;
 }
 
 void Definition::UpdateMaterials() {
-  if (!mesh_ || proxy_) return;
+  if (proxy_ || !LiveMesh()) return;
   TryToRebuildFaceMaterials();
   RebuildMeshMaterialMaps();
 }

@@ -14,6 +14,7 @@
 
 #include "sketchup/entity.h"
 #include "sketchup/geometry_stream.h"
+#include "sketchup/held_node.h"
 #include "sketchup/mesh_material_map.h"
 #include "sketchup/proxy_manager.h"
 #include "sketchup/su_material.h"
@@ -31,8 +32,13 @@ class Definition : public Entity {
   ~Definition() override;
 
   // The node that shows the definition: the proxy's node when it has a usable proxy, else
-  // its mesh (null until a stream built one).
-  ApiNode* GetMesh() const { return HasUsableProxy() ? proxy_->node : mesh_; }
+  // its mesh (null until a stream built one, and once the user destroyed it).
+  ApiNode* GetMesh() const { return HasUsableProxy() ? proxy_->LiveNode() : mesh_.get(); }
+  // Notices nodes the user destroyed in the engine. A vanished proxy node is loaded again
+  // from its file. A vanished mesh cannot be rebuilt, since the stream it came from is gone:
+  // the definition then has no geometry (faces, slots and material maps go with it) until
+  // it is streamed again. Answers true when the mesh had vanished.
+  bool NoticeVanishedNodes();
   // Creates the mesh node when there is none. False when it cannot be made, and while a
   // proxy stands in for the mesh (streams are then ignored).
   bool Evaluate();
@@ -52,7 +58,7 @@ class Definition : public Entity {
   // Proxies: geometry from a file shown instead of the mesh. While one is set, streams,
   // geometry settings and material changes are refused.
   bool HasProxy() const { return proxy_ != nullptr; }
-  bool HasUsableProxy() const { return proxy_ && proxy_->node; }
+  bool HasUsableProxy() const { return proxy_ && proxy_->LiveNode(); }
   const std::shared_ptr<Proxy>& proxy() const { return proxy_; }
   // Takes the file's proxy; when it is usable the mesh and everything built on it go.
   // False, with nothing changed, when the file yields no usable proxy.
@@ -92,15 +98,18 @@ class Definition : public Entity {
   bool on_evaluation_path = false;
 
  private:
-  void SetVertices(const GeometryStream& stream);
-  void SetNormals(GeometryStream& stream);
+  void SetVertices(ApiNode& mesh, const GeometryStream& stream);
+  void SetNormals(ApiNode& mesh, GeometryStream& stream);
   // `slots` is scratch room for the per-triangle slots.
-  void SetMaterials(const GeometryStream& stream, std::vector<std::int32_t>& slots);
-  void SetMaterialsNames();
+  void SetMaterials(ApiNode& mesh, const GeometryStream& stream, std::vector<std::int32_t>& slots);
+  void SetMaterialsNames(ApiNode& mesh);
   // The slot of a material, given a new one (the next free number) when it has none yet.
   std::int32_t SlotFor(const std::shared_ptr<SuMaterial>& material, std::int32_t& next);
 
-  ApiNode* mesh_ = nullptr;  // created here, destroyed with the definition
+  // The mesh, after noticing whether the user destroyed it; null when there is none.
+  ApiNode* LiveMesh();
+
+  HeldNode mesh_;  // created here, destroyed with the definition
   std::shared_ptr<Proxy> proxy_;
   std::map<std::int32_t, std::shared_ptr<SuMaterial>> face_materials_;
   SlotTable material_slots_;

@@ -78,6 +78,12 @@ class GeometryStreamBuilder {
   // Clear, and gives the memory back as well.
   void ReleaseMemory();
 
+  // Nothing has been streamed since the stream was last emptied (the name does not count).
+  bool IsEmpty() const {
+    return VertexCallCount() == 0 && NormalCallCount() == 0 && stream_.uvws.empty() && stream_.faces.empty() &&
+           stream_.vertex_indices.empty() && stream_.normal_indices.empty() && stream_.uvw_indices.empty();
+  }
+
   std::size_t VertexCallCount() const { return vertex_points_.size() + pending_vertices_.size(); }
   std::size_t NormalCallCount() const { return normal_calls_ + pending_normals_.size(); }
 

@@ -25,8 +25,8 @@ MeshMaterialMap::MeshMaterialMap(Definition& definition) {
 }
 
 MeshMaterialMap::~MeshMaterialMap() {
-  NodeUtils::SafeDestroy(placement_);
-  NodeUtils::SafeDestroy(override_);
+  placement_.Destroy();
+  override_.Destroy();
 }
 
 Matrix<float> MeshMaterialMap::ToEngineMatrix(const Float4x4& m) {
@@ -59,46 +59,49 @@ void MeshMaterialMap::ClearMatrices() {
 }
 
 void MeshMaterialMap::Evaluate() {
-  if (!placement_) placement_ = CreateInRoot(kPlacementType);
-  if (!override_) override_ = CreateInRoot(kMaterialOverrideType);
+  // A node the user destroyed is made again; the wiring below redoes its connections.
+  if (!placement_) placement_.Reset(CreateInRoot(kPlacementType));
+  if (!override_) override_.Reset(CreateInRoot(kMaterialOverrideType));
 }
 
 void MeshMaterialMap::MapMaterial() {
   std::shared_ptr<Definition> definition = definition_.lock();
-  if (!definition || !override_) return;
-  override_->connectTo(kGeometryPin, definition->GetMesh(), true, false);
-  override_->evaluate();
+  ApiNode* override_node = override_.get();
+  if (!definition || !override_node) return;
+  override_node->connectTo(kGeometryPin, definition->GetMesh(), true, false);
+  override_node->evaluate();
   for (const auto& slot : definition->material_slots()) {
     const std::shared_ptr<SuMaterial>& host = slot.first;
     ApiNode* node = host && host->node() ? host->node() : material_;
-    override_->connectToIx(static_cast<std::uint32_t>(slot.second) + 1, node, true, false);
+    override_node->connectToIx(static_cast<std::uint32_t>(slot.second) + 1, node, true, false);
   }
 }
 
 ApiNode* MeshMaterialMap::GetGeometry() {
   Evaluate();
-  if (!placement_) return nullptr;
+  ApiNode* placement = placement_.get();
+  if (!placement) return nullptr;
   // A proxy is placed as it is, with the materials its file gave it; only a definition's own
   // mesh goes through the material override.
   std::shared_ptr<Definition> definition = definition_.lock();
   ApiNode* source = nullptr;
   if (definition && definition->HasProxy()) {
-    source = definition->proxy()->node;
+    source = definition->proxy()->LiveNode();
   } else {
     MapMaterial();
-    source = override_;
+    source = override_.get();
   }
-  placement_->connectTo(kGeometryPin, source, true, false);
-  placement_->set(kTransformsAttr, matrices_.data(), matrices_.size(), true);
+  placement->connectTo(kGeometryPin, source, true, false);
+  placement->set(kTransformsAttr, matrices_.data(), matrices_.size(), true);
   if (source) {
     const std::int32_t base = source->getInt(kObjectIdAttr);
     std::vector<std::int32_t> ids(matrices_.size());
     for (std::size_t i = 0; i < ids.size(); ++i) {
       ids[i] = static_cast<std::int32_t>(static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(i) + 1u);
     }
-    placement_->set(kInstanceIdsAttr, ids.data(), ids.size(), true);
+    placement->set(kInstanceIdsAttr, ids.data(), ids.size(), true);
   }
-  return placement_;
+  return placement;
 }
 
 }  // namespace Zarnik

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "sketchup/held_node.h"
 #include "utils/matrix.h"
 #include "zarnik.h"
 
@@ -36,7 +37,8 @@ class MeshMaterialMap {
   // The instance material's node (null for none); not owned.
   void SetMaterial(ApiNode* node) { material_ = node; }
   ApiNode* material() const { return material_; }
-  // Creates the placement and override nodes when they do not exist yet.
+  // Creates the placement and override nodes when they do not exist yet, or again when
+  // the user destroyed them in the engine.
   void Evaluate();
   // Puts the definition's mesh into the override node and a material on every slot: the
   // face's own host material where it has a node, else the instance material.
@@ -46,15 +48,15 @@ class MeshMaterialMap {
 
   int count() const { return count_; }
   const std::vector<Matrix<float>>& matrices() const { return matrices_; }
-  ApiNode* placement() const { return placement_; }
-  ApiNode* override_node() const { return override_; }
+  ApiNode* placement() const { return placement_.get(); }
+  ApiNode* override_node() const { return override_.get(); }
 
  private:
   int count_ = 0;
   std::vector<Matrix<float>> matrices_;
   std::weak_ptr<Definition> definition_;
-  ApiNode* placement_ = nullptr;  // created here, destroyed with the map
-  ApiNode* override_ = nullptr;   // created here, destroyed with the map
+  HeldNode placement_;  // created here, destroyed with the map
+  HeldNode override_;   // created here, destroyed with the map
   ApiNode* material_ = nullptr;
 };
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "materials/loaders/zcs_loader.h"
@@ -31,9 +32,22 @@ ProxyTable& Proxies() {
   return *proxies;
 }
 
+// A cached proxy whose node the user destroyed is dropped, so that the file is read again.
 std::shared_ptr<Proxy> Cached(const std::string& path) {
   const auto found = Proxies().find(path);
-  return found == Proxies().end() ? nullptr : found->second;
+  if (found == Proxies().end()) return nullptr;
+  if (found->second && found->second->LiveNode()) return found->second;
+  std::shared_ptr<Proxy> released = std::move(found->second);
+  Proxies().erase(found);
+  return nullptr;
+}
+
+// The node itself for a graph-owned node, else the node whose pin owns it, up the chain.
+ApiNode* OutermostOwner(ApiNode* node) {
+  for (unsigned depth = 0; node && node->pinOwned() && depth < NodeUtils::kMaxQueryDepth; ++depth) {
+    node = node->pinOwnerNode();
+  }
+  return node;
 }
 
 std::string FileTypeOf(const std::string& path) {
@@ -74,7 +88,72 @@ void UngroupNewSandboxes(const std::set<ApiItem*>& before) {
 
 }  // namespace
 
-Proxy::~Proxy() { NodeUtils::SafeDestroy(node); }
+Proxy::Proxy(ApiNode* node, std::string path)
+    : node(node), path(std::move(path)), node_id_(node ? node->uniqueId() : 0) {}
+
+Proxy::~Proxy() {
+  if (LiveNode()) NodeUtils::SafeDestroy(node);
+  DestroyTree();
+}
+
+ApiNode* Proxy::LiveNode() {
+  if (node && node->uniqueId() != node_id_) node = nullptr;
+  return node;
+}
+
+void Proxy::AdoptInputTree() {
+  tree_.clear();
+  ApiNode* top = LiveNode();
+  if (!top) return;
+  // Pin-owned inputs go with the node that owns them, but their own inputs may be graph
+  // nodes of the copy, so the walk passes through them.
+  std::unordered_set<ApiNode*> seen{top};
+  std::vector<ApiNode*> pending{top};
+  while (!pending.empty() && seen.size() < NodeUtils::kMaxQueryVisits) {
+    ApiNode* current = pending.back();
+    pending.pop_back();
+    const std::uint32_t pins = current->pinCount();
+    for (std::uint32_t i = 0; i < pins; ++i) {
+      ApiNode* input = current->connectedNodeIx(i);
+      if (!input || !seen.insert(input).second) continue;
+      if (!input->pinOwned()) tree_.emplace_back(input);
+      pending.push_back(input);
+    }
+  }
+}
+
+void Proxy::DestroyTree() {
+  // What is still there of the tree, and still in no pin's keeping.
+  std::unordered_set<ApiNode*> leaving;
+  for (HeldNode& held : tree_) {
+    ApiNode* live = held.get();
+    if (live && !live->pinOwned()) leaving.insert(live);
+  }
+  // A node that feeds anything outside the leaving set stays (the user wired it into
+  // something of their own), and so does everything it feeds on in turn.
+  bool kept_one = true;
+  while (kept_one && !leaving.empty()) {
+    kept_one = false;
+    for (auto it = leaving.begin(); it != leaving.end();) {
+      ApiNodeArray destinations;
+      (*it)->destinationNodes(destinations);
+      bool used_outside = false;
+      for (std::size_t i = 0; i < destinations.size() && !used_outside; ++i) {
+        used_outside = leaving.count(OutermostOwner(destinations[i])) == 0;
+      }
+      if (used_outside) {
+        it = leaving.erase(it);
+        kept_one = true;
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (HeldNode& held : tree_) {
+    if (leaving.count(held.get()) != 0) held.Destroy();
+  }
+  tree_.clear();
+}
 
 namespace ProxyManager {
 
@@ -115,6 +194,12 @@ std::shared_ptr<Proxy> InitObjProxy(const std::string& path) {
 
 std::shared_ptr<Proxy> InitZcsProxy(const std::string& path, bool register_materials) {
   if (std::shared_ptr<Proxy> cached = Cached(path)) return cached;
+  // Only a regular file is read: a pipe waits for a writer that may never come, a device
+  // can be read without end; either would hang the host.
+  if (!Strings::IsReadableRegularFile(path, Strings::kMaxSceneFileBytes)) {
+    LOG(ERROR) << "Proxy: not a readable file: " << path;
+    return nullptr;
+  }
   TemporaryGraph scene = ImportScene(path);
   if (!scene) return nullptr;
 
@@ -136,6 +221,7 @@ std::shared_ptr<Proxy> InitZcsProxy(const std::string& path, bool register_mater
     return nullptr;
   }
   auto proxy = std::make_shared<Proxy>(node, path);
+  proxy->AdoptInputTree();
   UngroupNewSandboxes(sandboxes);
 
   if (register_materials) {
@@ -158,7 +244,7 @@ bool DropProxy(const ApiItem* node) {
   if (!node) return false;
   ProxyTable& proxies = Proxies();
   for (auto it = proxies.begin(); it != proxies.end(); ++it) {
-    if (it->second && it->second->node && static_cast<const ApiItem*>(it->second->node) == node) {
+    if (it->second && it->second->LiveNode() && static_cast<const ApiItem*>(it->second->node) == node) {
       std::shared_ptr<Proxy> released = std::move(it->second);
       proxies.erase(it);
       break;
@@ -170,7 +256,7 @@ bool DropProxy(const ApiItem* node) {
 std::string FindProxy(const ApiItem* node) {
   if (!node) return std::string();
   for (const auto& entry : Proxies()) {
-    if (entry.second && entry.second->node && static_cast<const ApiItem*>(entry.second->node) == node) {
+    if (entry.second && entry.second->LiveNode() && static_cast<const ApiItem*>(entry.second->node) == node) {
       return entry.second->path;
     }
   }

@@ -4,24 +4,50 @@
 // OBJ file, a scene file (.zcs) or a packaged scene (.zpak). Each file is loaded once and
 // its node cached by exact path; definitions that name the same file share one node.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "sketchup/held_node.h"
 #include "zarnik.h"
 
 namespace Zarnik {
 
 class Proxy {
  public:
-  Proxy(ApiNode* node, std::string path) : node(node), path(std::move(path)) {}
-  // The node goes with the last holder (unless a pin has taken it over).
+  Proxy(ApiNode* node, std::string path);
+  // The node goes with the last holder (unless a pin has taken it over), and so does every
+  // node that came into the scene with it and that nothing else uses.
   ~Proxy();
   Proxy(const Proxy&) = delete;
   Proxy& operator=(const Proxy&) = delete;
 
+  // The node while it lives. One the user destroyed in the engine is forgotten: `node`
+  // becomes null for every holder.
+  ApiNode* LiveNode();
+  // The record had a node and the user destroyed it (whether or not a holder noticed yet).
+  bool Vanished() const { return node_id_ != 0 && (!node || node->uniqueId() != node_id_); }
+  // The file could not stand in again for a vanished node: every holder shows nothing, and
+  // nobody reads the file again until a proxy is set anew.
+  void GiveUp() {
+    node = nullptr;
+    node_id_ = 0;
+  }
+  // Records the nodes that `node` feeds on and that came into the scene with it (the copy
+  // of a scene file's geometry), so that they leave with it.
+  void AdoptInputTree();
+  std::size_t TreeSize() const { return tree_.size(); }
+
   ApiNode* node;      // the geometry that stands in for the mesh; null when nothing loaded
   std::string path;   // the file it came from
+
+ private:
+  void DestroyTree();
+
+  std::uint64_t node_id_;
+  std::vector<HeldNode> tree_;  // graph-owned inputs of `node`, at any depth
 };
 
 namespace ProxyManager {

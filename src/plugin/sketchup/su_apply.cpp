@@ -161,12 +161,17 @@ bool HasMesh(const DefinitionTable::value_type& entry) { return entry.second && 
 
 ApplyReport ApplyGeometryLocal() {
   ApplyReport report;
+  // The group, meshes, placements and overrides the user destroyed in the engine are made
+  // again below, or (a mesh, whose stream is gone) dropped.
   ZarnikManager::InitGeometryGroup();
   ApiNode* group = ZarnikManager::GeometryGroup();
 
   const DefinitionTable& definitions = Definitions();
+  if (std::shared_ptr<Definition> root = GetRoot()) root->NoticeVanishedNodes();
   for (const auto& entry : definitions) {
-    if (entry.second) entry.second->ClearMatrices();
+    if (!entry.second) continue;
+    entry.second->NoticeVanishedNodes();
+    entry.second->ClearMatrices();
   }
   std::shared_ptr<Definition> root = GetRoot();
   if (root) report.cycles_cut = EvaluationPass(Entities()).Run(*root);
@@ -201,8 +206,9 @@ ApplyReport ApplyGeometryLocal() {
 
   report.entities_dropped = CollectGarbage();
   // The export pass is over: the stream's memory, kept from definition to definition,
-  // goes back to the system.
-  ReleaseStreamMemory();
+  // goes back to the system. Not while a stream is being built, which must survive an
+  // apply made between its calls.
+  if (StreamBuilder().IsEmpty()) ReleaseStreamMemory();
   if (report.cycles_cut > 0) {
     LOG(ERROR) << "The entity tree contains a definition placed inside itself; " << report.cycles_cut
                << " placement(s) skipped";
@@ -214,6 +220,7 @@ void ApplyRootGeometryLocal() {
   ZarnikManager::InitGeometryGroup();
   ApiNode* group = ZarnikManager::GeometryGroup();
   if (!group) return;
+  if (std::shared_ptr<Definition> root = GetRoot()) root->NoticeVanishedNodes();
   // Until the first full apply sizes the group, input 0 has to be made here.
   if (group->getInt(kInputCountAttr) < 1) group->set(kInputCountAttr, std::int32_t{1}, true);
   WireRootGeometry(*group);

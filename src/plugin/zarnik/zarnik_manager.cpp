@@ -38,6 +38,18 @@ StateType current_state = Running;  // the engine renders as soon as it is start
 RenderTargetMap render_targets;
 std::string current_page;
 ApiNode* geometry_group = nullptr;
+// The group's unique id: once the user destroys the group, its address may come to name
+// another node, so the id tells whether the handle still holds the group.
+std::uint64_t geometry_group_id = 0;
+
+// Forgets a group that the user destroyed in the engine.
+void ForgetVanishedGroup() {
+  if (geometry_group && geometry_group->uniqueId() != geometry_group_id) {
+    LOG(ERROR) << "The geometry group was destroyed in the engine; a new one is made";
+    geometry_group = nullptr;
+    geometry_group_id = 0;
+  }
+}
 
 // Every setter writes its defaults into the current render target.
 void InitSetters() {
@@ -176,8 +188,10 @@ ApiNode* AdoptRenderTarget(const std::string& page, ApiNode* node) {
 const std::string& CurrentPage() { return current_page; }
 
 void InitGeometryGroup() {
+  ForgetVanishedGroup();
   if (render_targets.empty() || geometry_group) return;
   geometry_group = ApiNode::create(kGeometryGroupType, ApiProjectManager::rootNodeGraph(), true);
+  geometry_group_id = geometry_group ? geometry_group->uniqueId() : 0;
   if (!geometry_group) {
     LOG(ERROR) << "The geometry group could not be created";
     return;
@@ -187,9 +201,15 @@ void InitGeometryGroup() {
   }
 }
 
-ApiNode* GeometryGroup() { return geometry_group; }
+ApiNode* GeometryGroup() {
+  ForgetVanishedGroup();
+  return geometry_group;
+}
 
-void FlushGeometryGroup() { geometry_group = nullptr; }
+void FlushGeometryGroup() {
+  geometry_group = nullptr;
+  geometry_group_id = 0;
+}
 
 void UpdateWatch(bool watch) {
   if (!watch) {

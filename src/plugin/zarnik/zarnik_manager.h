@@ -59,8 +59,9 @@ ApiNode* AdoptRenderTarget(const std::string& page, ApiNode* node);
 const std::string& CurrentPage();
 
 // Creates the geometry group and plugs it into every render target, once there is a
-// render target and no group yet.
+// render target and no group yet (or the user destroyed the one there was).
 void InitGeometryGroup();
+// Null when there is none, and once the user destroyed it.
 ApiNode* GeometryGroup();
 // Forgets the geometry group without destroying it (the host geometry was discarded).
 void FlushGeometryGroup();
