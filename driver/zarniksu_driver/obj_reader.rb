@@ -26,6 +26,7 @@ module ZarniksuDriver
     FLAT_SURFACE_START = -1
     DEFAULT_MATERIAL = "default"
     NO_UV = [0.0, 0.0].freeze
+    IGNORED_KINDS_NAMED = 16
 
     # Lines read between two progress reports.
     PROGRESS_LINES = 8192
@@ -95,6 +96,7 @@ module ZarniksuDriver
       @definitions_by_name = {}
       @next_definition_id = 1
       @corner_cache = {}
+      @ignored_kinds = {}
       @bounds_min = [Float::INFINITY] * 3
       @bounds_max = [-Float::INFINITY] * 3
       @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
@@ -164,9 +166,15 @@ module ZarniksuDriver
       @warnings.add(kind, @number, message)
     end
 
+    # A text that is no OBJ file at all would otherwise give a warning per line.
     def ignore(keyword)
       what = FREE_FORM.include?(keyword) ? "free-form geometry" : "statement"
-      warn_line([:ignored, keyword], "#{what} '#{ObjText.quote(keyword)}' ignored")
+      @ignored_kinds[keyword] = true if @ignored_kinds.size < IGNORED_KINDS_NAMED
+      if @ignored_kinds.key?(keyword)
+        warn_line([:ignored, keyword], "#{what} '#{ObjText.quote(keyword, ObjText::WORD_LENGTH)}' ignored")
+      else
+        warn_line(:ignored_more, "more unknown statements ignored")
+      end
     end
 
     def skip_element(kind)

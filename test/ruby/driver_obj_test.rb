@@ -517,6 +517,14 @@ class ObjFilesTest < Minitest::Test
     assert_in_delta 7.0, camera.target[0], 1e-9
   end
 
+  def test_text_that_is_no_obj_file_gives_few_warnings
+    reader = D::ObjReader.new
+    model = reader.parse((1..5000).map { |i| "word#{i} and more text\n" }.join, source: "prose.txt")
+    assert_equal 0, model.triangle_count
+    assert_equal 17, reader.warnings.size
+    assert_equal "prose.txt:17: more unknown statements ignored (4984 times, first here)", reader.warnings.last
+  end
+
   def test_reading_reports_progress_up_to_the_whole_file
     text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n" + "f 1 2 3\n" * 20_000
     reports = []
