@@ -460,7 +460,7 @@ class ObjFilesTest < Minitest::Test
   def test_materials_unnamed_missing_and_textures_with_options_and_windows_folders
     model, reader = read("materials.obj")
     wood, glass, nowhere, bad = model.materials.values
-    assert_equal [[128, 64, 0], File.join(DATA, "tex", "Spider Tex.png"), [2.0, 2.0]],
+    assert_equal [[128, 64, 0], File.join(DATA, "tex", "Brick Wall.png"), [2.0, 2.0]],
                  [wood.color, wood.texture, wood.texture_scale]
     assert_equal [[255, 255, 128], "", 0.5], [glass.color, glass.texture, glass.opacity]
     assert_equal [[200, 200, 200]] * 2, [nowhere.color, bad.color]
