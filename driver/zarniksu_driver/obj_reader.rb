@@ -25,6 +25,8 @@ module ZarniksuDriver
 
     FLAT_SURFACE_START = -1
     DEFAULT_MATERIAL = "default"
+    NO_UV = [0.0, 0.0].freeze
+    IGNORED_KINDS_NAMED = 16
 
     # Lines read between two progress reports.
     PROGRESS_LINES = 8192
@@ -93,6 +95,10 @@ module ZarniksuDriver
       @target = @model.root
       @definitions_by_name = {}
       @next_definition_id = 1
+      @corner_cache = {}
+      @ignored_kinds = {}
+      @bounds_min = [Float::INFINITY] * 3
+      @bounds_max = [-Float::INFINITY] * 3
       @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
     end
 
@@ -160,9 +166,15 @@ module ZarniksuDriver
       @warnings.add(kind, @number, message)
     end
 
+    # A text that is no OBJ file at all would otherwise give a warning per line.
     def ignore(keyword)
       what = FREE_FORM.include?(keyword) ? "free-form geometry" : "statement"
-      warn_line([:ignored, keyword], "#{what} '#{ObjText.quote(keyword)}' ignored")
+      @ignored_kinds[keyword] = true if @ignored_kinds.size < IGNORED_KINDS_NAMED
+      if @ignored_kinds.key?(keyword)
+        warn_line([:ignored, keyword], "#{what} '#{ObjText.quote(keyword, ObjText::WORD_LENGTH)}' ignored")
+      else
+        warn_line(:ignored_more, "more unknown statements ignored")
+      end
     end
 
     def skip_element(kind)
@@ -299,10 +311,12 @@ module ZarniksuDriver
 
     def add_polygon(fields)
       @counts.faces += 1
+      cache = @corner_cache
       corners = []
       index = 1
       while index < fields.size
-        corner = corner_indices(fields[index])
+        field = fields[index]
+        corner = cache[field] || corner_indices(field)
         return skip_face if corner.nil?
 
         corners << corner
@@ -312,7 +326,30 @@ module ZarniksuDriver
         warn_line(:short_face, "face with fewer than 3 vertices skipped")
         return skip_face
       end
-      emit_polygon(corners)
+      corners.size == 3 ? emit_triangle(corners) : emit_polygon(corners)
+    end
+
+    # The common case, without the general path's intermediate lists.
+    def emit_triangle(corners)
+      a, b, c = corners
+      pa = @positions[a[0]]
+      pb = @positions[b[0]]
+      pc = @positions[c[0]]
+      face_normal = Polygon.triangle_normal(pa, pb, pc)
+      return drop_degenerate(1) unless face_normal
+
+      surface = @smoothing || take_flat_surface
+      normals = @normals
+      uvs = @uvs
+      made = [Corner.new(pa, a[2] ? normals[a[2]] : face_normal, a[1] ? uvs[a[1]] : NO_UV, surface),
+              Corner.new(pb, b[2] ? normals[b[2]] : face_normal, b[1] ? uvs[b[1]] : NO_UV, surface),
+              Corner.new(pc, c[2] ? normals[c[2]] : face_normal, c[1] ? uvs[c[1]] : NO_UV, surface)]
+      @target.triangles << Triangle.new(made, @current_material)
+      @counts.triangles += 1
+    end
+
+    def corner(point, index, face_normal, surface)
+      Corner.new(point, index[2] ? @normals[index[2]] : face_normal, index[1] ? @uvs[index[1]] : NO_UV, surface)
     end
 
     def skip_face
@@ -323,33 +360,21 @@ module ZarniksuDriver
     def emit_polygon(corners)
       surface = @smoothing || take_flat_surface
       points = corners.map { |c| @positions[c[0]] }
-      if corners.size == 3
-        face_normal = Polygon.triangle_normal(*points)
-        return drop_degenerate(1) unless face_normal
-
-        triangles = [[0, 1, 2]]
+      face_normal = Polygon.normal(points)
+      if face_normal
+        triangles = Polygon.triangulate(points, face_normal)
       else
-        face_normal = Polygon.normal(points)
-        if face_normal
-          triangles = Polygon.triangulate(points, face_normal)
-        else
-          # An outline that crosses itself into lobes of opposite turn (a bow tie) has no
-          # overall side: its fan still shows each lobe.
-          triangles = Polygon.fan_with_area(points)
-          return drop_degenerate(corners.size - 2) if triangles.empty?
+        # An outline that crosses itself into lobes of opposite turn (a bow tie) has no
+        # overall side: its fan still shows each lobe.
+        triangles = Polygon.fan_with_area(points)
+        return drop_degenerate(corners.size - 2) if triangles.empty?
 
-          face_normal = Polygon.triangle_normal(*triangles.first.map { |i| points[i] })
-        end
-        drop_degenerate(corners.size - 2 - triangles.size) if triangles.size < corners.size - 2
+        face_normal = Polygon.triangle_normal(*triangles.first.map { |i| points[i] })
       end
+      drop_degenerate(corners.size - 2 - triangles.size) if triangles.size < corners.size - 2
       material = @current_material
       triangles.each do |triangle|
-        made = triangle.map do |i|
-          index = corners[i]
-          normal = index[2] ? @normals[index[2]] : face_normal
-          Corner.new(points[i], normal, index[1] ? @uvs[index[1]] : [0.0, 0.0], surface)
-        end
-        @target.add_triangle(made, material)
+        @target.add_triangle(triangle.map { |i| corner(points[i], corners[i], face_normal, surface) }, material)
       end
       @counts.triangles += triangles.size
     end
@@ -372,11 +397,35 @@ module ZarniksuDriver
     # from the latest element of its kind; answers 0-based indices (nil for a missing part),
     # or nil with a warning for a face that cannot be used. A texture coordinate or normal
     # that does not exist is dropped from its corner, the face stays.
+    #
+    # Corners counted from the file's start resolve the same way wherever they come, and
+    # most are shared by several faces: they are remembered.
     def corner_indices(field)
-      plain = Integer(field, 10, exception: false)
-      if plain
-        position = resolve(plain, @positions.size)
-        return position ? [position, nil, nil] : missing_vertex(plain)
+      corner = parse_corner(field)
+      return nil unless corner
+
+      @corner_cache[field] = corner unless field.include?("-")
+      include_in_bounds(@positions[corner[0]])
+      corner
+    end
+
+    # Every placement of an OBJ model is the identity: the bounds are those of the points
+    # that faces name, gathered as each new corner is met.
+    def include_in_bounds(point)
+      min = @bounds_min
+      max = @bounds_max
+      3.times do |axis|
+        value = point[axis]
+        min[axis] = value if value < min[axis]
+        max[axis] = value if value > max[axis]
+      end
+    end
+
+    def parse_corner(field)
+      unless field.include?("/")
+        plain = Integer(field, 10, exception: false)
+        position = plain && resolve(plain, @positions.size)
+        return position ? [position, nil, nil] : missing_vertex(field)
       end
       parts = field.split("/", -1)
       if parts.size > 3 || parts[0].empty?
@@ -421,7 +470,8 @@ module ZarniksuDriver
       @model.definitions.each_value do |definition|
         @model.add_instance(Instance.new(id: next_free_id, definition_id: definition.id))
       end
-      @model.camera = Camera.for_bounds(@model.bounds)
+      bounds = @bounds_min[0].finite? && @model.triangle_count.positive? ? [@bounds_min, @bounds_max] : nil
+      @model.camera = Camera.for_bounds(bounds)
       @model
     end
 

@@ -460,7 +460,7 @@ class ObjFilesTest < Minitest::Test
   def test_materials_unnamed_missing_and_textures_with_options_and_windows_folders
     model, reader = read("materials.obj")
     wood, glass, nowhere, bad = model.materials.values
-    assert_equal [[128, 64, 0], File.join(DATA, "tex", "Spider Tex.png"), [2.0, 2.0]],
+    assert_equal [[128, 64, 0], File.join(DATA, "tex", "Brick Wall.png"), [2.0, 2.0]],
                  [wood.color, wood.texture, wood.texture_scale]
     assert_equal [[255, 255, 128], "", 0.5], [glass.color, glass.texture, glass.opacity]
     assert_equal [[200, 200, 200]] * 2, [nowhere.color, bad.color]
@@ -494,6 +494,44 @@ class ObjFilesTest < Minitest::Test
     assert_equal [0, 1, 2], [model.triangle_count, reader.counts.lines, reader.counts.points]
     model, reader = read("empty.obj")
     assert_equal [0, []], [model.triangle_count, reader.warnings]
+  end
+
+  # The camera a model without one gets sees every point of it: each lies within the
+  # vertical half-angle of the view and in front of the eye.
+  def test_the_camera_frames_the_whole_model
+    model, = read("concave.obj")
+    camera = model.camera
+    forward = camera.target.zip(camera.eye).map { |t, e| t - e }
+    length = Math.sqrt(forward.sum { |c| c * c })
+    forward = forward.map { |c| c / length }
+    half_angle = camera.fov / 2 * Math::PI / 180
+    corners = model.each_placement.flat_map { |d, _, _| d.triangles.flat_map(&:corners) }
+    corners.map(&:position).each do |point|
+      ray = point.zip(camera.eye).map { |p, e| p - e }
+      distance = Math.sqrt(ray.sum { |c| c * c })
+      along = ray.zip(forward).sum { |r, f| r * f }
+      assert_operator along, :>, 0
+      assert_operator Math.acos(along / distance), :<, half_angle, point.inspect
+    end
+    # It looks at the middle of the model, not at the origin the file was drawn around.
+    assert_in_delta 7.0, camera.target[0], 1e-9
+  end
+
+  def test_text_that_is_no_obj_file_gives_few_warnings
+    reader = D::ObjReader.new
+    model = reader.parse((1..5000).map { |i| "word#{i} and more text\n" }.join, source: "prose.txt")
+    assert_equal 0, model.triangle_count
+    assert_equal 17, reader.warnings.size
+    assert_equal "prose.txt:17: more unknown statements ignored (4984 times, first here)", reader.warnings.last
+  end
+
+  def test_reading_reports_progress_up_to_the_whole_file
+    text = "v 0 0 0\nv 1 0 0\nv 0 1 0\n" + "f 1 2 3\n" * 20_000
+    reports = []
+    D::ObjReader.new(progress: ->(done, total) { reports << [done, total] }).parse(text)
+    assert_operator reports.size, :>=, 3
+    assert_equal [text.bytesize] * 2, reports.last
+    assert_equal reports.map(&:first).sort, reports.map(&:first)
   end
 
   # The demo's answers that come before the extension is loaded: one line, status 1.
