@@ -202,6 +202,18 @@ TEST_F(PathsTest, UpdateZcsXmlReachesTheTextValuesOfSceneTexts) {
        }) {
     EXPECT_EQ(Strings::UpdateZcsXml(unchanged), unchanged);
   }
+
+  // Stored texts come from the model file: a long run of values in a tag that never ends, or
+  // of tags that never close, takes no longer than reading it once.
+  std::string values = "<a";
+  std::string tags;
+  for (int i = 0; i < 200000; ++i) {
+    values += " v=\"/u/Zarnik/SketchUp/temp/textures/w.png\"";
+    tags += "<a v=\"/x<";
+  }
+  const std::string rewritten = Strings::UpdateZcsXml(values);
+  EXPECT_EQ(rewritten.size(), values.size() + 200000 * (working.size() - std::string("/u/Zarnik/SketchUp/temp/textures/").size()));
+  EXPECT_EQ(Strings::UpdateZcsXml(tags), tags);
 }
 
 TEST_F(PathsTest, SceneTextWrittenUnderAnotherHomeReadsBackWithThisUsersTextures) {

@@ -255,6 +255,8 @@ std::string RewriteTextValueAttributes(const std::string& xml) {
       open = after == std::string::npos ? after : xml.find('<', after);
       continue;
     }
+    // A well-formed value holds no '<': one that runs past the next is left as it is.
+    const std::size_t next_open = xml.find('<', open + 1);
     std::size_t i = open + 1;
     while (i < xml.size() && xml[i] != '>' && xml[i] != '<') {
       const char quote = xml[i];
@@ -268,8 +270,7 @@ std::string RewriteTextValueAttributes(const std::string& xml) {
         break;
       }
       std::size_t name_begin = 0;
-      // A well-formed value holds no '<'; one that does is left as it is.
-      if (close > i + 1 && xml.find('<', i + 1) > close && IsTextValueAttribute(xml, open, i) &&
+      if (close > i + 1 && close < next_open && IsTextValueAttribute(xml, open, i) &&
           IsWorkingTexturePath(xml, i + 1, close, name_begin)) {
         result.append(xml, copied, i + 1 - copied);
         result += working;
