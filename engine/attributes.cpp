@@ -135,6 +135,18 @@ AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(
     }
 }
 
+AttrValue::AttrValue(const AttrValue& other)
+    : mKind(other.mKind), mIsArray(other.mIsArray), mCount(other.mCount), mRaw(other.mRaw), mTexts(other.mTexts) {
+    rebuildViews();
+}
+
+AttrValue& AttrValue::operator=(const AttrValue& other) {
+    if (this == &other) return *this;
+    AttrValue copy(other);
+    *this = std::move(copy);
+    return *this;
+}
+
 void AttrValue::rebuildViews() {
     mViews.clear();
     mViews.reserve(mTexts.size());

@@ -97,6 +97,13 @@ class AttrValue {
 public:
     AttrValue() = default;
     explicit AttrValue(const ApiAttributeInfo& info);
+    // A copy's pointer list must name its own strings: the copied list would still point
+    // into the original, which copies of node trees outlive.
+    AttrValue(const AttrValue& other);
+    AttrValue& operator=(const AttrValue& other);
+    // A moved list of strings keeps every string where it was, so the views stay valid.
+    AttrValue(AttrValue&&) noexcept = default;
+    AttrValue& operator=(AttrValue&&) noexcept = default;
 
     AttributeType kind() const { return mKind; }
     bool isArray() const { return mIsArray; }

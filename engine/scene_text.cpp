@@ -7,6 +7,8 @@
 //       <attr id="185" kind="8">0.7 0.7 0.7</attr>             one per attribute, in index order
 //       <attr id="190" kind="8" count="2">0 0 0 1 1 1</attr>    arrays carry their element count
 //       <attr id="63" kind="10" count="1"><s v="mat_1"/></attr> texts sit in XML attributes
+//       <attr id="120" kind="2" count="900" enc="base64">AAAA...</attr>   large number arrays:
+//                                                  their 32-bit components, little-endian
 //       <pin index="0"><node id="3" .../></pin>                  a node owned by the pin
 //       <pin index="1" source="7"/>                              a graph-owned node plugged in
 //     </node>
@@ -25,6 +27,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -37,7 +40,12 @@ namespace {
 
 using namespace SceneNumbers;
 
-constexpr size_t kMaxTextBytes = size_t(512) << 20;
+// Texts beyond any scene the engine could hold are refused outright; below that, a text is
+// as large as its scene needs (a mesh of ten million triangles takes about a gigabyte).
+constexpr uint64_t kMaxTextBytes = uint64_t(16) << 30;
+// Deflate expands its input at most 1032 times: a package announcing more text than its
+// compressed bytes can hold is refused before anything is made room for.
+constexpr uint64_t kMaxInflation = 1032;
 // Graphs and nodes (pin-owned ones included) nested deeper than this are refused.
 constexpr size_t kMaxDepth = 512;
 // A geometry group makes one pin per input, a count the text's length does not bound; the
@@ -181,8 +189,26 @@ private:
             AppendFloat(mText, v[i]);
         }
     }
+    // Number arrays of this many bytes and more are written packed (in Base64) rather than
+    // as decimal numbers; meshes are made of them.
+    static constexpr size_t kPackedFromBytes = 1024;
+
+    void pack(const std::vector<uint8_t>& bytes) {
+        AppendBase64(mText, bytes.data(), bytes.size());
+        mPacked = true;
+    }
+
     template <typename T, typename Add>
     size_t addArray(const ApiArray<T>& values, Add add) {
+        if constexpr (!std::is_same_v<T, bool>) {
+            static_assert(sizeof(T) % 4 == 0, "numeric elements are made of 32-bit components");
+            if (values.size() * sizeof(T) >= kPackedFromBytes) {
+                mPackBuffer.clear();
+                AppendWordsLE(mPackBuffer, values.data(), values.size() * sizeof(T) / 4);
+                pack(mPackBuffer);
+                return values.size();
+            }
+        }
         for (const T& v : values) add(v);
         return values.size();
     }
@@ -198,6 +224,7 @@ private:
         el.append_attribute("id") = id;
         el.append_attribute("kind") = kind;
         mText.clear();
+        mPacked = false;
         size_t count = 1;
         auto i2 = [this](const int32_2& v) {
             const int32_t c[] = {v.x, v.y};
@@ -291,6 +318,7 @@ private:
                 break;
         }
         if (isArray && ComponentCount(kind) > 0) el.append_attribute("count") = static_cast<unsigned long long>(count);
+        if (mPacked) el.append_attribute("enc") = "base64";
         if (!mText.empty()) el.append_child(pugi::node_pcdata).set_value(mText.c_str());
     }
 
@@ -311,6 +339,8 @@ private:
     std::vector<PendingConnection> mConnections;
     uint32_t mNextId = 1;
     std::string mText;
+    bool mPacked = false;
+    std::vector<uint8_t> mPackBuffer;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -538,7 +568,7 @@ private:
     }
 
     bool readAttr(pugi::xml_node el, const NodeTypeDesc& desc, AttrValue& value) {
-        if (!OnlyAttributes(el, {"id", "kind", "count", "value"})) return false;
+        if (!OnlyAttributes(el, {"id", "kind", "count", "value", "enc"})) return false;
         if (!ReadInt(el, "id", value.id) || !ReadInt(el, "kind", value.kind)) return false;
         const ApiAttributeInfo* info = nullptr;
         for (const ApiAttributeInfo& a : desc.attrs)
@@ -552,7 +582,8 @@ private:
         uint64_t count = 1;
         if (hasCount && !ReadInt(el, "count", count)) return false;
 
-        if (IsTextKind(value.kind)) return readTexts(el, value, count);
+        pugi::xml_attribute encoding = el.attribute("enc");
+        if (IsTextKind(value.kind)) return !encoding && readTexts(el, value, count);
 
         // Numbers and bytes: one run of text, no elements.
         const char* text = "";
@@ -562,6 +593,12 @@ private:
             text = child.value();
         }
         if (el.attribute("value")) return false;
+        if (encoding) {
+            if (std::strcmp(encoding.value(), "base64") != 0 || !value.isArray || value.kind == AttrKind::Bool ||
+                value.kind == AttrKind::Byte)
+                return false;
+            return readPacked(text, value, count);
+        }
         if (value.kind == AttrKind::Byte) return readBytes(text, value, count);
 
         const size_t components = ComponentCount(value.kind);
@@ -607,6 +644,29 @@ private:
         }
         value.count = value.strings.size();
         return value.strings.size() == count;
+    }
+
+    // The 32-bit components of the numbers, little-endian. The count must match what the
+    // text holds, so that no count can ask for more than the text gave.
+    static bool readPacked(const char* text, AttrValue& value, uint64_t count) {
+        std::vector<uint8_t> raw;
+        if (!DecodeBase64(text, raw)) return false;
+        const size_t components = ComponentCount(value.kind);
+        const size_t words = raw.size() / 4;
+        if (components == 0 || raw.size() % 4 != 0 || words % components != 0 || words / components != count)
+            return false;
+        if (IsIntKind(value.kind)) {
+            value.ints.resize(words);
+            for (size_t i = 0; i < words; ++i) value.ints[i] = static_cast<int32_t>(LoadWordLE(&raw[i * 4]));
+        } else {
+            value.floats.resize(words);
+            for (size_t i = 0; i < words; ++i) {
+                const uint32_t bits = LoadWordLE(&raw[i * 4]);
+                std::memcpy(&value.floats[i], &bits, sizeof bits);
+            }
+        }
+        value.count = static_cast<size_t>(count);
+        return true;
     }
 
     static bool readBytes(const char* text, AttrValue& value, uint64_t count) {
@@ -1008,14 +1068,28 @@ std::string PackScene(const std::string& sceneText) {
     PutLE(out, Crc32(sceneText.data(), sceneText.size()), 4);
     const size_t bound = deflateBound(&stream, static_cast<uLong>(sceneText.size()));
     out.resize(kPackHeaderSize + bound);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(sceneText.data()));
-    stream.avail_in = static_cast<uInt>(sceneText.size());
-    stream.next_out = reinterpret_cast<Bytef*>(&out[kPackHeaderSize]);
-    stream.avail_out = static_cast<uInt>(bound);
-    int status = deflate(&stream, Z_FINISH);
+    // Fed and drained in slices: texts may be larger than zlib's 32-bit counts.
+    const char* in = sceneText.data();
+    size_t inLeft = sceneText.size();
+    size_t produced = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (stream.avail_in == 0 && inLeft > 0) {
+            const size_t slice = std::min(inLeft, kZlibSlice);
+            stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in));
+            stream.avail_in = static_cast<uInt>(slice);
+            in += slice;
+            inLeft -= slice;
+        }
+        const size_t room = std::min(bound - produced, kZlibSlice);
+        stream.next_out = reinterpret_cast<Bytef*>(&out[kPackHeaderSize + produced]);
+        stream.avail_out = static_cast<uInt>(room);
+        status = deflate(&stream, inLeft == 0 ? Z_FINISH : Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+    }
     deflateEnd(&stream);
     if (status != Z_STREAM_END) return std::string();
-    out.resize(kPackHeaderSize + stream.total_out);
+    out.resize(kPackHeaderSize + produced);
     return out;
 }
 
@@ -1024,7 +1098,7 @@ bool UnpackScene(const char* data, size_t length, std::string& sceneText) {
     if (GetLE(data + 8, 4) != kPackVersion) return false;
     const uint64_t size = GetLE(data + 12, 8);
     const uint32_t crc = static_cast<uint32_t>(GetLE(data + 20, 4));
-    if (size > kMaxTextBytes) return false;
+    if (size > kMaxTextBytes || size > (length - kPackHeaderSize) * kMaxInflation) return false;
 
     // The output grows with what really comes out, never beyond the size the header
     // announces (plus one byte, to notice a stream that is longer than announced).

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace Zarnik {
 namespace Engine {
@@ -93,6 +95,88 @@ bool ForEachToken(const char* text, Take take) {
         while (*c && *c != ' ' && *c != '\t' && *c != '\n' && *c != '\r') ++c;
         if (!take(start, c)) return false;
     }
+}
+
+// Large arrays are written as Base64 (standard alphabet, '=' padding) of their bytes: about
+// a third of the length of their decimal forms, and faster to read.
+inline void AppendBase64(std::string& out, const uint8_t* data, size_t size) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    out.reserve(out.size() + (size + 2) / 3 * 4);
+    size_t i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const uint32_t bits = uint32_t(data[i]) << 16 | uint32_t(data[i + 1]) << 8 | data[i + 2];
+        const char group[4] = {kAlphabet[bits >> 18], kAlphabet[(bits >> 12) & 63], kAlphabet[(bits >> 6) & 63],
+                               kAlphabet[bits & 63]};
+        out.append(group, 4);
+    }
+    if (i == size) return;
+    const bool two = size - i == 2;
+    const uint32_t bits = uint32_t(data[i]) << 16 | (two ? uint32_t(data[i + 1]) << 8 : 0);
+    const char group[4] = {kAlphabet[bits >> 18], kAlphabet[(bits >> 12) & 63], two ? kAlphabet[(bits >> 6) & 63] : '=',
+                           '='};
+    out.append(group, 4);
+}
+
+inline int Base64Digit(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+// Strict but for blanks and line ends, which are skipped: padding only ends the last group,
+// and anything outside the alphabet refuses the whole text.
+inline bool DecodeBase64(const char* text, std::vector<uint8_t>& out) {
+    out.clear();
+    uint32_t bits = 0;
+    int digits = 0, padding = 0;
+    bool ended = false;
+    for (const char* c = text; *c; ++c) {
+        if (*c == ' ' || *c == '\t' || *c == '\n' || *c == '\r') continue;
+        if (ended) return false;
+        int digit;
+        if (*c == '=') {
+            if (digits < 2) return false;
+            digit = 0;
+            ++padding;
+        } else {
+            if (padding > 0 || (digit = Base64Digit(*c)) < 0) return false;
+        }
+        bits = bits << 6 | uint32_t(digit);
+        if (++digits < 4) continue;
+        out.push_back(uint8_t(bits >> 16));
+        if (padding < 2) out.push_back(uint8_t(bits >> 8));
+        if (padding < 1) out.push_back(uint8_t(bits));
+        ended = padding > 0;
+        bits = 0;
+        digits = 0;
+    }
+    return digits == 0;
+}
+
+inline bool LittleEndianHost() {
+    const uint32_t one = 1;
+    uint8_t first;
+    std::memcpy(&first, &one, 1);
+    return first == 1;
+}
+
+// The 32-bit words of `words` as little-endian bytes, appended to `out`.
+inline void AppendWordsLE(std::vector<uint8_t>& out, const void* words, size_t count) {
+    const size_t at = out.size();
+    out.resize(at + count * 4);
+    std::memcpy(out.data() + at, words, count * 4);
+    if (LittleEndianHost()) return;
+    for (size_t i = at; i < out.size(); i += 4) {
+        std::swap(out[i], out[i + 3]);
+        std::swap(out[i + 1], out[i + 2]);
+    }
+}
+
+inline uint32_t LoadWordLE(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
 }
 
 }  // namespace SceneNumbers

@@ -167,6 +167,48 @@ TEST_F(CopyTest, UngroupUnfoldRecenterAndClear) {
     EXPECT_TRUE(alive(project().uniqueId()));
 }
 
+// The extension copies trees out of temporary graphs that it destroys right afterwards, and
+// exports the copies later: a copy's texts must be its own, not views into the original.
+TEST_F(CopyTest, CopiedTextArraysOutliveTheirOriginals) {
+    const char* names[] = {"a material name longer than any short-string buffer", "m2"};
+    ApiNode* mesh = ApiNode::create(Types::Mesh, *free, false);
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_TRUE(mesh->set(Attrs::MaterialNames, names, 2, false));
+
+    // A graph-owned copy in another root graph, and a pin-owned copy of that copy.
+    ApiItem* copied = project().copyItemTree(mesh);
+    ASSERT_NE(copied, nullptr);
+    ApiNode* copy = copied->toNode();
+    ApiNode* group = make(Types::GeometryGroup, false);
+    group->set(Attrs::InputCount, int32_t(1));
+    ApiNode* inPin = group->copyFromIx(0, copy);
+    ASSERT_NE(inPin, nullptr);
+    ASSERT_TRUE(inPin->pinOwned());
+
+    EXPECT_NE(copy->getStringArray(Attrs::MaterialNames)[0], mesh->getStringArray(Attrs::MaterialNames)[0]);
+    EXPECT_NE(inPin->getStringArray(Attrs::MaterialNames)[0], copy->getStringArray(Attrs::MaterialNames)[0]);
+
+    auto expectNames = [&](const ApiNode* node) {
+        ApiArray<const char*> texts = node->getStringArray(Attrs::MaterialNames);
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_STREQ(texts[0], names[0]);
+        EXPECT_STREQ(texts[1], names[1]);
+    };
+    // The export reads every text array of the scene.
+    auto expectExported = [&]() {
+        const std::string text = project().exportToString();
+        EXPECT_NE(text.find(names[0]), std::string::npos);
+        EXPECT_NE(text.find(names[1]), std::string::npos);
+    };
+    free->clear();
+    expectExported();
+    expectNames(copy);
+    expectNames(inPin);
+    copy->destroy();
+    expectExported();
+    expectNames(inPin);
+}
+
 TEST_F(CopyTest, SceneTextRoundTripsThroughRootGraphs) {
     ApiNode* mix = buildMix(*free);
     mix->setUIOperationFlags(4);

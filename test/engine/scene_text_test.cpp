@@ -274,6 +274,23 @@ TEST_F(SceneTextTest, RichSceneRoundTripsExactly) {
     EXPECT_EQ(ExportSceneText(*graph), text);
 }
 
+// The extension reads stored texts into a temporary graph, copies what it keeps out of it and
+// destroys the temporary graph; the copies are exported later.
+TEST_F(SceneTextTest, CopiesOutOfAnImportedSceneExportTheSameOnceItIsGone) {
+    BuildRichScene();
+    if (HasFatalFailure()) return;
+    const std::string text = ExportSceneText(*graph);
+    ApiRootNodeGraph* temporary = ApiRootNodeGraph::create(kSceneVersion);
+    ASSERT_NE(temporary, nullptr);
+    ASSERT_TRUE(Import(*temporary, text));
+    ApiItemArray items;
+    temporary->getOwnedItems(items);
+    other->copyFrom(items.items(), items.size(), nullptr);
+    other->setName(temporary->name());
+    temporary->destroy();
+    EXPECT_EQ(ExportSceneText(*other), text);
+}
+
 TEST_F(SceneTextTest, TransformsKeepMatrixAndComponentsWhicheverWasSet) {
     // One transform given by its components, one by its matrix: the derived half must come
     // back from the text as it was, not recomputed from the other half.
@@ -452,6 +469,85 @@ TEST_F(SceneTextTest, NestingIsBoundedOnBothSides) {
     EXPECT_EQ(ExportSceneText(*graph), cut);
 }
 
+TEST_F(SceneTextTest, LargeArraysArePackedAndReadBackBitForBit) {
+    ApiNode* mesh = node(Types::Mesh, "Big");
+    std::vector<float_3> vertices(1000);
+    for (size_t i = 0; i < vertices.size(); ++i)
+        vertices[i] = {float(i) * 0.1f, -float(i) / 3.f, FromBits(0x7fc00000u | uint32_t(i))};
+    vertices[1] = {-0.f, FromBits(0x7f800000), FromBits(1)};
+    std::vector<int32_t> indices(3000);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = int32_t(i * 7919 % 1000);
+    indices[5] = INT32_MIN;
+    indices[6] = -1;
+    const int32_t slots[] = {0, 1, 2};
+    ASSERT_TRUE(mesh->set(190, vertices.data(), vertices.size(), false));
+    ASSERT_TRUE(mesh->set(120, indices.data(), indices.size(), false));
+    ASSERT_TRUE(mesh->set(114, slots, 3, false));
+
+    const std::string text = ExportSceneText(*graph);
+    size_t packed = 0;
+    for (size_t at = text.find("enc=\"base64\""); at != std::string::npos; at = text.find("enc=\"base64\"", at + 1))
+        ++packed;
+    EXPECT_EQ(packed, 2u);
+    EXPECT_NE(text.find(">0 1 2<"), std::string::npos);    // small arrays stay readable
+    // Four digits per three bytes of the 24000 array bytes, and little else.
+    EXPECT_LT(text.size(), 32000u + 1000u);
+
+    ASSERT_TRUE(Import(*other, text));
+    EXPECT_EQ(ExportSceneText(*other), text);
+    ApiNode* back = FindNode(*other, "Big");
+    ASSERT_NE(back, nullptr);
+    ApiArray<float_3> v = back->getFloat3Array(190);
+    ApiArray<int32_t> ix = back->getIntArray(120);
+    ASSERT_EQ(v.size(), vertices.size());
+    ASSERT_EQ(ix.size(), indices.size());
+    EXPECT_EQ(std::memcmp(v.data(), vertices.data(), vertices.size() * sizeof(float_3)), 0);
+    EXPECT_EQ(std::memcmp(ix.data(), indices.data(), indices.size() * sizeof(int32_t)), 0);
+
+    // A large array written out number by number, as texts were before, still reads.
+    std::string numbers;
+    for (int i = 0; i < 300; ++i) numbers += std::to_string(i * 3) + " ";
+    const std::string old = "<scene version=\"3080500\"><node id=\"1\" type=\"1\" name=\"Old\">"
+                            "<attr id=\"120\" kind=\"2\" count=\"300\">" + numbers + "</attr></node></scene>";
+    ASSERT_TRUE(Import(*graph, old));
+    ApiArray<int32_t> read = FindNode(*graph, "Old")->getIntArray(120);
+    ASSERT_EQ(read.size(), 300u);
+    EXPECT_EQ(read[299], 897);
+    EXPECT_NE(ExportSceneText(*graph).find("enc=\"base64\""), std::string::npos);
+}
+
+TEST_F(SceneTextTest, PackedArraysThatDoNotFitAreRefused) {
+    // Two ints, 1 and 2.
+    const std::string valid = "<scene version=\"3080500\"><node id=\"1\" type=\"1\" name=\"m\">"
+                              "<attr id=\"120\" kind=\"2\" count=\"2\" enc=\"base64\">AQAA AAIA\nAAA=</attr></node></scene>";
+    ASSERT_TRUE(Import(*graph, valid));
+    ApiArray<int32_t> ints = FindNode(*graph, "m")->getIntArray(120);
+    ASSERT_EQ(ints.size(), 2u);
+    EXPECT_EQ(ints[0], 1);
+    EXPECT_EQ(ints[1], 2);
+    const std::string before = ExportSceneText(*graph);
+
+    const std::vector<std::pair<const char*, std::string>> bad = {
+        {"count too large", Replace(valid, "count=\"2\"", "count=\"3\"")},
+        {"count too small", Replace(valid, "count=\"2\"", "count=\"1\"")},
+        {"huge count", Replace(valid, "count=\"2\"", "count=\"4611686018427387904\"")},
+        {"unknown encoding", Replace(valid, "\"base64\"", "\"hex\"")},
+        {"padding inside", Replace(valid, "AAA=", "AA=A")},
+        {"digits after the padding", Replace(valid, "AAA=", "AAA=AAAA")},
+        {"group cut short", Replace(valid, "AAA=", "AA")},
+        {"outside the alphabet", Replace(valid, "AQAA", "AQ-A")},
+        {"not whole components", Replace(valid, "id=\"120\" kind=\"2\"", "id=\"190\" kind=\"8\"")},
+        {"scalar", Replace(valid, "<attr id=\"120\" kind=\"2\" count=\"2\"", "<attr id=\"41\" kind=\"6\"")},
+        {"texts", Replace(valid, "<attr id=\"120\" kind=\"2\" count=\"2\" enc=\"base64\">AQAA AAIA\nAAA=</attr>",
+                          "<attr id=\"63\" kind=\"10\" count=\"1\" enc=\"base64\"><s v=\"a\"/></attr>")},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(c.first);
+        EXPECT_FALSE(Import(*other, c.second));
+    }
+    EXPECT_EQ(ExportSceneText(*graph), before);
+}
+
 TEST_F(SceneTextTest, PackagedScenesRoundTripAndCorruptPackagesAreRefused) {
     BuildRichScene();
     if (HasFatalFailure()) return;
@@ -492,6 +588,7 @@ TEST_F(SceneTextTest, PackagedScenesRoundTripAndCorruptPackagesAreRefused) {
         {"size too small", withSize(text.size() - 1)},
         {"size too large", withSize(text.size() + 1)},
         {"size beyond the limit", withSize(uint64_t(1) << 40)},
+        {"size beyond what the package can hold", withSize(uint64_t(8) << 30)},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.first);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "utils/file_panel.h"
+#include "zarnik.h"
 
 namespace Zarnik {
 namespace {
@@ -190,6 +191,94 @@ TEST_F(PathsTest, UpdateZcsXmlAgreesWithTheReferencePattern) {
       ASSERT_EQ(Strings::UpdateZcsXml(xml), std::regex_replace(xml, pattern, replacement)) << xml;
     }
   }
+}
+
+TEST_F(PathsTest, UpdateZcsXmlReachesTheTextValuesOfSceneTexts) {
+  const std::string working = Strings::GetWorkingTexturesPath();
+  const std::string windows = "C:\\Users\\x\\Documents\\Zarnik\\SketchUp\\temp\\textures\\";
+  const std::string mac = "/Users/y/Documents/zarnik/sketchup/TEMP/mytextures/";
+  // As the engine writes it under another user's home: a single text in "value", the texts
+  // of a list in "v" (either quote), names and other attributes beside them.
+  const std::string xml =
+      "<scene version=\"3080500\" name=\"" + mac + "n.png\">\n"
+      "\t<node id=\"1\" type=\"34\" name=\"" + windows + "wood.png\" x=\"0\">\n"
+      "\t\t<attr id=\"34\" kind=\"11\" value=\"" + windows + "wood.png\" />\n"
+      "\t\t<attr id=\"63\" kind=\"10\" count=\"3\"><s v='" + mac + "a &amp; b.jpg'/><s v=\"/home/z/pics/c.png\"/>"
+      "<s  v = \"" + mac + "d.png\"/></attr>\n"
+      "\t\t<attr values=\"" + mac + "e.png\" xv=\"" + mac + "f.png\"/>\n"
+      "\t</node>\n"
+      "\t<!-- <a value=\"" + mac + "g.png\"/> --><![CDATA[<a value=\"" + mac + "h.png\"/>]]>\n"
+      "\t<f>" + mac + "i.png</f>\n"
+      "</scene>\n";
+  const std::string expected =
+      "<scene version=\"3080500\" name=\"" + mac + "n.png\">\n"
+      "\t<node id=\"1\" type=\"34\" name=\"" + windows + "wood.png\" x=\"0\">\n"
+      "\t\t<attr id=\"34\" kind=\"11\" value=\"" + working + "wood.png\" />\n"
+      "\t\t<attr id=\"63\" kind=\"10\" count=\"3\"><s v='" + working + "a &amp; b.jpg'/><s v=\"/home/z/pics/c.png\"/>"
+      "<s  v = \"" + working + "d.png\"/></attr>\n"
+      "\t\t<attr values=\"" + mac + "e.png\" xv=\"" + mac + "f.png\"/>\n"
+      "\t</node>\n"
+      "\t<!-- <a value=\"" + mac + "g.png\"/> --><![CDATA[<a value=\"" + mac + "h.png\"/>]]>\n"
+      "\t<f>" + working + "i.png</f>\n"
+      "</scene>\n";
+  EXPECT_EQ(Strings::UpdateZcsXml(xml), expected);
+
+  // Values that are not such a path, and texts cut short, stay as they are.
+  for (const std::string unchanged : {
+           "<a value=\"/u/Zarnik/SketchUp/temp/textures/sub/w.png\"/>",
+           "<a value=\"/Zarnik/SketchUp/temp/textures/w.png\"/>",
+           "<a value=\"/u/Zarnik/SketchUp/temp/textures/\"/>",
+           "<a value=\"/u/Zarnik/SketchUp/temp/textures/w.png",
+           "<a value=\"/u/Zarnik/SketchUp/temp/textures/w<.png\"/>",
+           "<!-- <a value=\"/u/Zarnik/SketchUp/temp/textures/w.png\"/>",
+           "<value=\"/u/Zarnik/SketchUp/temp/textures/w.png\"/>",
+       }) {
+    EXPECT_EQ(Strings::UpdateZcsXml(unchanged), unchanged);
+  }
+
+  // Stored texts come from the model file: a long run of values in a tag that never ends, or
+  // of tags that never close, takes no longer than reading it once.
+  std::string values = "<a";
+  std::string tags;
+  for (int i = 0; i < 200000; ++i) {
+    values += " v=\"/u/Zarnik/SketchUp/temp/textures/w.png\"";
+    tags += "<a v=\"/x<";
+  }
+  const std::string rewritten = Strings::UpdateZcsXml(values);
+  EXPECT_EQ(rewritten.size(), values.size() + 200000 * (working.size() - std::string("/u/Zarnik/SketchUp/temp/textures/").size()));
+  EXPECT_EQ(Strings::UpdateZcsXml(tags), tags);
+}
+
+TEST_F(PathsTest, SceneTextWrittenUnderAnotherHomeReadsBackWithThisUsersTextures) {
+  // A home folder with characters that mean something in XML must not break the text.
+  const std::string home = root_ + "/Tom & \"Jerry\" <x>";
+  ScopedEnv env("HOME", home.c_str());
+  ApiRootNodeGraph* written = ApiRootNodeGraph::create(3080500);
+  ApiRootNodeGraph* read = ApiRootNodeGraph::create(3080500);
+  ASSERT_NE(written, nullptr);
+  ASSERT_NE(read, nullptr);
+  ApiNode* image = ApiNode::create(34, *written, false);
+  ASSERT_NE(image, nullptr);
+  ASSERT_TRUE(image->set(34, "/Users/other/Documents/Zarnik/SketchUp/temp/textures/wood grain & co.png", false));
+  ApiNode* mesh = ApiNode::create(1, *written, false);
+  const char* names[] = {"C:\\Users\\other\\Documents\\Zarnik\\SketchUp\\temp\\textures\\n.png", "plain"};
+  ASSERT_TRUE(mesh->set(63, names, 2, false));
+  const std::string text = written->exportToString();
+
+  const std::string updated = Strings::UpdateZcsXml(text);
+  ASSERT_TRUE(read->import(updated.data(), updated.size(), nullptr, nullptr));
+  ApiNodeArray images, meshes;
+  read->findNodes(34, images);
+  read->findNodes(1, meshes);
+  ASSERT_EQ(images.size(), 1u);
+  ASSERT_EQ(meshes.size(), 1u);
+  EXPECT_EQ(std::string(images[0]->getString(34)), Strings::GetWorkingTexturesPath() + "wood grain & co.png");
+  ApiArray<const char*> texts = meshes[0]->getStringArray(63);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(std::string(texts[0]), Strings::GetWorkingTexturesPath() + "n.png");
+  EXPECT_STREQ(texts[1], "plain");
+  written->destroy();
+  read->destroy();
 }
 
 // ---- Missing resources and file panels -------------------------------------------------

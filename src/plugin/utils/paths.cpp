@@ -232,7 +232,106 @@ std::string TryToFindResource(const std::string& path) {
   return answer;
 }
 
-std::string UpdateZcsXml(const std::string& xml) {
+namespace {
+
+// The text as it must stand inside a quoted XML attribute value.
+std::string EscapeForAttribute(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Whether the attribute value that opens with the quote at `quote`, inside the tag that
+// starts at `tag`, belongs to an attribute in which the engine's scene text keeps a text
+// value: "value" for a single text, "v" for each text of a list.
+bool IsTextValueAttribute(const std::string& xml, std::size_t tag, std::size_t quote) {
+  std::size_t end = quote;
+  while (end > tag && IsXmlSpace(xml[end - 1])) --end;
+  if (end == tag || xml[end - 1] != '=') return false;
+  --end;
+  while (end > tag && IsXmlSpace(xml[end - 1])) --end;
+  std::size_t begin = end;
+  while (begin > tag && !IsXmlSpace(xml[begin - 1]) && xml[begin - 1] != '"' && xml[begin - 1] != '\'') --begin;
+  // The element's own name is no attribute.
+  if (begin == tag || !IsXmlSpace(xml[begin - 1])) return false;
+  return xml.compare(begin, end - begin, "value") == 0 || xml.compare(begin, end - begin, "v") == 0;
+}
+
+// Markup starting at `open` ('<') whose insides are not attributes: comments, character
+// data, processing instructions, declarations. Answers true with `after` just past its end
+// (npos when it never ends), or false for an element tag.
+bool SkipSpecialMarkup(const std::string& xml, std::size_t open, std::size_t& after) {
+  static const char* const kKinds[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}, {"<!", ">"}};
+  for (const auto& kind : kKinds) {
+    const std::string start = kind[0], end = kind[1];
+    if (xml.compare(open, start.size(), start) != 0) continue;
+    const std::size_t close = xml.find(end, open + start.size());
+    after = close == std::string::npos ? close : close + end.size();
+    return true;
+  }
+  return false;
+}
+
+// The engine's scene text keeps every text value in an attribute ("value", or "v" for each
+// text of a list), which the element-text rule never sees. Those that name a file in some
+// temporary textures folder are pointed at this user's.
+std::string RewriteTextValueAttributes(const std::string& xml) {
+  const std::string working = EscapeForAttribute(GetWorkingTexturesPath());
+  std::string result;
+  std::size_t copied = 0;
+  std::size_t open = xml.find('<');
+  while (open != std::string::npos) {
+    std::size_t after = 0;
+    if (SkipSpecialMarkup(xml, open, after)) {
+      open = after == std::string::npos ? after : xml.find('<', after);
+      continue;
+    }
+    // A well-formed value holds no '<': one that runs past the next is left as it is.
+    const std::size_t next_open = xml.find('<', open + 1);
+    std::size_t i = open + 1;
+    while (i < xml.size() && xml[i] != '>' && xml[i] != '<') {
+      const char quote = xml[i];
+      if (quote != '"' && quote != '\'') {
+        ++i;
+        continue;
+      }
+      const std::size_t close = xml.find(quote, i + 1);
+      if (close == std::string::npos) {
+        i = xml.size();
+        break;
+      }
+      std::size_t name_begin = 0;
+      if (close > i + 1 && close < next_open && IsTextValueAttribute(xml, open, i) &&
+          IsWorkingTexturePath(xml, i + 1, close, name_begin)) {
+        result.append(xml, copied, i + 1 - copied);
+        result += working;
+        result.append(xml, name_begin, close - name_begin);
+        copied = close;
+      }
+      i = close + 1;
+    }
+    if (i >= xml.size()) break;
+    open = xml[i] == '<' ? i : xml.find('<', i + 1);
+  }
+  if (copied == 0) return xml;
+  result.append(xml, copied, std::string::npos);
+  return result;
+}
+
+// Element texts: every text between '>' and '<' that is such a path.
+std::string RewriteElementTexts(const std::string& xml) {
   // The folder is inserted as plain text, so '$', '\' or '&' in the user's home folder
   // reach the output unchanged.
   const std::string working = GetWorkingTexturesPath();
@@ -256,6 +355,10 @@ std::string UpdateZcsXml(const std::string& xml) {
   result.append(xml, copied, std::string::npos);
   return result;
 }
+
+}  // namespace
+
+std::string UpdateZcsXml(const std::string& xml) { return RewriteTextValueAttributes(RewriteElementTexts(xml)); }
 
 std::string OpenFileBrowser(const std::string& prompt, const std::string& filter, bool use_last_folder) {
   FilePanel::Request request;

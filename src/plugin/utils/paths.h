@@ -89,7 +89,9 @@ std::string TryToFindResource(const std::string& path);
 
 // Points every element text of render-engine XML that names a file inside some
 // .../Zarnik/SketchUp/temp/<word>textures/ folder (either separator, any letter case) at
-// this user's working-textures folder, keeping only the file name.
+// this user's working-textures folder, keeping only the file name. The engine's own scene
+// text keeps text values in the attributes "value" and "v" of its elements; those are
+// rewritten the same way (with the folder escaped for the attribute).
 std::string UpdateZcsXml(const std::string& xml);
 
 // Folder of the file the user last picked for a missing resource; searched first and
