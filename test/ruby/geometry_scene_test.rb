@@ -283,6 +283,13 @@ class GeometrySceneTest < Minitest::Test
     assert_equal [[3, 3]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round } }
     assert_equal [true, false], [961, 962].map { |id| ExtEntity.present?(id) }
 
+    # The root's list as "update" sees it is the list after the deletions.
+    assert_equal true, ExtEntity.delete(961)
+    assert_equal false, ExtDefinition.update(-2, [], [961]), "one mention left, one given: same length"
+    place(961, 960, transform: translation(5 * M, 0, 0))
+    assert_equal true, ZarnikExt.apply_geometry
+    assert_equal [[5]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round } }
+
     # Deleting every mention and then flushing leaves nothing to take out of a new list.
     assert_equal true, ExtEntity.delete(961)
     place(961, 960, transform: translation(4 * M, 0, 0))

@@ -165,7 +165,11 @@ void FlushGeometryLocal() {
 bool IsEntityValid(std::int32_t id) { return State().entities.Find(id) != nullptr; }
 bool IsMaterialValid(std::int32_t id) { return Lookup(State().materials, id) != nullptr; }
 
-std::shared_ptr<Entity> GetEntity(std::int32_t id) { return State().entities.Get(id); }
+std::shared_ptr<Entity> GetEntity(std::int32_t id) {
+  // Whoever is handed the root may read or replace its list.
+  if (id == kRootId) SettleTopLevelRemovals();
+  return State().entities.Get(id);
+}
 
 std::shared_ptr<Definition> GetDefinition(std::int32_t id) {
   std::shared_ptr<Entity> entity = GetEntity(id);
