@@ -8,7 +8,8 @@
 # sizes: 1 means the cost grows linearly with the size, 2 with its square.
 #   painting:  one "set_material" with update on, in a definition of S faces that each have a
 #              material of their own (S slots), and one "update_all_materials";
-#   deleting:  N top-level instances, then N definitions, deleted one by one in reverse order;
+#   deleting:  N top-level instances, then N top-level definitions, deleted one by one in reverse
+#              order;
 #   one edit:  "apply_geometry" after one instance moved, against a repeat apply of the same scene.
 
 require "optparse"
@@ -123,7 +124,11 @@ module EditBench
       instances = timed { ids.reverse_each { |id| ExtEntity.delete(id) } }
       definitions = (1..count).map { |k| 2_000_000 + k }
       ZarnikExt.flush_model_entities
-      definitions.each { |id| ExtDefinition.add(id, [], []) }
+      # As the host gives them: each definition also stands in the model's top-level list.
+      definitions.each do |id|
+        ExtDefinition.add(id, [], [])
+        ZarnikExt.define_model_entity(id)
+      end
       removed = timed { definitions.reverse_each { |id| ExtEntity.delete(id) } }
       puts format("  %7d: instances %7.3f s, definitions %7.3f s", count, instances, removed)
       [instances, removed]

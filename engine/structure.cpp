@@ -129,16 +129,30 @@ NodeImpl* DetachPin(NodeImpl* node, uint32_t pinIx) {
 
 bool WouldCycle(NodeImpl* destination, NodeImpl* source) {
     if (destination == source) return true;
+    // A cycle needs a path from the source down to the destination: a source with nothing in its
+    // pins, or a destination that feeds nothing, cannot close one. These are the common cases
+    // (materials and meshes plugged into overrides), and they skip the search's allocations.
+    if (destination->destinations.empty()) return false;
+    bool sourceHasInputs = false;
+    for (const Pin& pin : source->pins) {
+        if (pin.node) {
+            sourceHasInputs = true;
+            break;
+        }
+    }
+    if (!sourceHasInputs) return false;
     return SearchBothWays(destination, source);
 }
 
 bool Connect(NodeImpl* destination, uint32_t pinIx, NodeImpl* source, bool evaluate) {
     if (pinIx >= destination->pins.size()) return false;
+    Pin& pin = destination->pins[pinIx];
     if (source) {
         if (source->dying || source->ownerNode || source->root != destination->root) return false;
-        if (WouldCycle(destination, source)) return false;
+        // A source that the pin already holds is part of the graph as it stands: no new cycle.
+        const bool alreadyHeld = pin.node == source && !pin.owned;
+        if (!alreadyHeld && WouldCycle(destination, source)) return false;
     }
-    Pin& pin = destination->pins[pinIx];
     const uint64_t destinationId = destination->id;
     if (pin.node != source || pin.owned) {
         NodeImpl* replaced = DetachPin(destination, pinIx);

@@ -119,6 +119,12 @@ TEST_F(StructureTest, ConnectReplacesUnlinksAndRefuses) {
     ApiNode* gamma = mixB->createInternal(239, 51, false);
     EXPECT_FALSE(gamma->connectTo(240, mixA, true, false));
     EXPECT_EQ(gamma->connectedNode(240), nullptr);
+    // The connection that is already there is taken again; a longer loop is still seen.
+    EXPECT_TRUE(mixA->connectTo(238, mixB, true, false));
+    ApiNode* mixC = make(38, false);
+    ASSERT_TRUE(mixC->connectTo(238, mixA));
+    EXPECT_FALSE(mixB->connectTo(239, mixC, true, false));
+    EXPECT_EQ(mixB->connectedNode(239), gamma);
 }
 
 TEST_F(StructureTest, DestinationsListEveryPinInConnectionOrder) {

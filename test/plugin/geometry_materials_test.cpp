@@ -148,6 +148,50 @@ TEST_F(SceneMaterialTest, OverrideShowsFaceMaterialsElseTheInstanceMaterial) {
   EXPECT_EQ(bare_override->inputNodeIx(3), nullptr);
 }
 
+TEST_F(SceneMaterialTest, RepaintingRewiresOnlyWhatChangedAndKeepsEverySlotRight) {
+  ApiNode* brick = NewMaterialNode("brick");
+  ApiNode* glass = NewMaterialNode("glass");
+  ApiNode* paint = NewMaterialNode("paint");
+  Register(51, brick);
+  auto glass_material = Register(52, glass);
+  Register(53, paint);
+  auto definition = Streamed(104, 3, {{1, 51, 0, 1}, {2, -1, 1, 2}, {3, 51, 2, 3}});
+  definition->AddInstance(Float4x4(), 53);
+  auto map = definition->GetMaterialMap(53);
+  ApiNode* override_node = map->GetGeometry()->inputNode(kGeometryPin);
+  ASSERT_EQ(override_node->pinCount(), 3u);
+  EXPECT_EQ(override_node->inputNodeIx(1), brick);
+  EXPECT_EQ(override_node->inputNodeIx(2), paint);
+
+  // A face painted with a material new to the definition opens a slot: the override grows a
+  // pin for it and that pin, and only it, takes the new material.
+  definition->SetMaterial(glass_material, 3);
+  definition->TryToRebuildFaceMaterials();
+  definition->RebuildMeshMaterialMaps();
+  ASSERT_EQ(override_node->pinCount(), 4u);
+  EXPECT_EQ(override_node->inputNodeIx(1), brick);
+  EXPECT_EQ(override_node->inputNodeIx(2), paint);
+  EXPECT_EQ(override_node->inputNodeIx(3), glass);
+  EXPECT_EQ(Slots(*definition), (std::vector<int>{0, 1, 2}));
+
+  // A material whose node is replaced shows the new node; one that loses its node falls back
+  // to the instance material; the same wiring asked for twice stays as it is.
+  ApiNode* tinted = NewMaterialNode("tinted");
+  glass_material->SetNode(tinted);
+  SketchupManager::GetMaterial(51)->SetNode(nullptr);
+  definition->RebuildMeshMaterialMaps();
+  definition->RebuildMeshMaterialMaps();
+  EXPECT_EQ(override_node->inputNodeIx(1), paint);
+  EXPECT_EQ(override_node->inputNodeIx(3), tinted);
+  EXPECT_EQ(override_node->inputNode(kGeometryPin), definition->GetMesh());
+  ApiNodeArray users;
+  ApiStringArray pins;
+  tinted->destinationNodes(users, pins);
+  EXPECT_EQ(users.size(), 1u);
+  glass->destinationNodes(users, pins);
+  EXPECT_EQ(users.size(), 0u);
+}
+
 TEST_F(SceneMaterialTest, PlacementIdsCountOnFromTheSourceObjectId) {
   auto definition = Streamed(103, 1, {{1, -1, 0, 1}});
   Float4x4 moved;

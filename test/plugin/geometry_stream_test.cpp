@@ -63,6 +63,50 @@ TEST(GeometryStreamTest, MergesPositionsInEngineUnitsAndAxes) {
   EXPECT_EQ(builder.Stream().points.size(), 4u);
 }
 
+// Several batches, positions coming back from far behind and right after each other, a
+// crease every so often: what memory kept from an earlier stream must not change.
+struct Built {
+  std::vector<Vec3<float>> points;
+  std::vector<int> vertex_indices, normal_indices;
+};
+
+Built StreamGrid(GeometryStreamBuilder& builder) {
+  const int corners = 9000;
+  for (int k = 0; k < corners; ++k) {
+    const int cell = (k * 7919) % 1500;
+    builder.AddVertex(static_cast<float>(cell % 40), static_cast<float>(cell / 40), k % 3 == 0 ? 0.0f : -0.0f);
+    builder.AddNormal(0, k % 97 == 0 ? 1.0f : 0.0f, k % 97 == 0 ? 0.0f : 1.0f, 1 + k % 2);
+  }
+  for (int k = 1; k <= corners; ++k) {
+    EXPECT_TRUE(builder.AddVertexIndex(k));
+    EXPECT_TRUE(builder.AddNormalIndex(k));
+  }
+  const GeometryStream& stream = builder.Stream();
+  return Built{std::vector<Vec3<float>>(stream.points.begin(), stream.points.end()), Ints(stream.vertex_indices),
+               Ints(stream.normal_indices)};
+}
+
+TEST(GeometryStreamTest, KeptOrReturnedMemoryBuildsTheSameStream) {
+  GeometryStreamBuilder fresh;
+  const Built expected = StreamGrid(fresh);
+  ASSERT_LT(expected.points.size(), 2000u);  // corners merged
+  GeometryStreamBuilder reused;
+  StreamGrid(reused);
+  for (std::size_t cap : {std::size_t{1} << 19, std::size_t{16}, std::size_t{1} << 19}) {
+    reused.ReleaseMemoryAbove(cap);
+    EXPECT_TRUE(reused.IsEmpty());
+    const Built again = StreamGrid(reused);
+    ASSERT_EQ(again.points.size(), expected.points.size());
+    for (std::size_t i = 0; i < again.points.size(); ++i) {
+      EXPECT_EQ(again.points[i].x, expected.points[i].x);
+      EXPECT_EQ(again.points[i].y, expected.points[i].y);
+      EXPECT_EQ(again.points[i].z, expected.points[i].z);
+    }
+    EXPECT_EQ(again.vertex_indices, expected.vertex_indices);
+    EXPECT_EQ(again.normal_indices, expected.normal_indices);
+  }
+}
+
 TEST(GeometryStreamTest, NormalsMergePerSurfaceAndSplitAtRightAngles) {
   GeometryStreamBuilder same;
   StreamCorners(same, {{0, 0, 0, 0, 0, 1, 5}, {0, 0, 0, 0, 0.5f, 0.866f, 5}});

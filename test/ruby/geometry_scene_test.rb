@@ -267,6 +267,36 @@ class GeometrySceneTest < Minitest::Test
     end
   end
 
+  def test_delete_takes_only_the_first_top_level_mention_in_call_order
+    leaf(960, "mentioned twice")
+    place(961, 960, transform: translation(M, 0, 0))
+    place(962, 960, transform: translation(2 * M, 0, 0))
+    apply(961, 962, 961)
+    assert_equal [[1, 1, 2]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round }.sort }
+
+    # The list is now 962, 961; a new 961 comes back, 962 goes, and 961 is named again.
+    assert_equal true, ExtEntity.delete(961)
+    place(961, 960, transform: translation(3 * M, 0, 0))
+    assert_equal true, ExtEntity.delete(962)
+    ZarnikExt.define_model_entity(961)
+    assert_equal true, ZarnikExt.apply_geometry
+    assert_equal [[3, 3]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round } }
+    assert_equal [true, false], [961, 962].map { |id| ExtEntity.present?(id) }
+
+    # The root's list as "update" sees it is the list after the deletions.
+    assert_equal true, ExtEntity.delete(961)
+    assert_equal false, ExtDefinition.update(-2, [], [961]), "one mention left, one given: same length"
+    place(961, 960, transform: translation(5 * M, 0, 0))
+    assert_equal true, ZarnikExt.apply_geometry
+    assert_equal [[5]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round } }
+
+    # Deleting every mention and then flushing leaves nothing to take out of a new list.
+    assert_equal true, ExtEntity.delete(961)
+    place(961, 960, transform: translation(4 * M, 0, 0))
+    apply(961)
+    assert_equal [[4]], placement_columns("mentioned twice").map { |p| p.map { |c| c[0].round } }
+  end
+
   def test_entities_and_definitions_answer_for_unknown_ids
     assert_equal false, ExtEntity.delete(404_950)
     assert_equal true, ZarnikExt.flush_geometry

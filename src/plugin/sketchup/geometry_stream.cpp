@@ -18,6 +18,9 @@ namespace {
 constexpr std::int64_t kMaxWarmup = std::int64_t{1} << 24;
 // Room for this many corners is kept whatever the streams that follow.
 constexpr std::size_t kKeptCorners = std::size_t{1} << 16;
+// Room kept between export passes: enough for a detailed component (some 40 MiB at most,
+// and only the pages its streams touched), not the whole of an exceptional one.
+constexpr std::size_t kKeptBetweenPasses = std::size_t{1} << 19;
 
 template <class Vector>
 void Release(Vector& values) {
@@ -59,8 +62,8 @@ GeometryStreamBuilder::GeometryStreamBuilder() : recent_(kRecentPositions, Recen
   pending_normals_.reserve(kBatch);
 }
 
-std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
-  const StreamKeys::PositionKey key = StreamKeys::KeyOfPosition(p.x, p.y, p.z);
+std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p, const StreamKeys::PositionKey& key,
+                                             std::uint64_t hash) {
   const LargeVector<Vec3<float>>& points = stream_.points;
   const auto same = [&](std::int32_t point) {
     // The same bits are the same key; other bits may still print alike.
@@ -72,7 +75,7 @@ std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p) {
   };
   bool inserted = false;
   const std::int32_t point =
-      positions_.FindOrInsert(StreamKeys::HashOf(key), static_cast<std::int32_t>(points.size()), same, inserted);
+      positions_.FindOrInsert(hash, static_cast<std::int32_t>(points.size()), same, inserted);
   if (inserted) {
     stream_.points.push_back(p);
     point_normals_.push_back(PointNormal{0, -1});
@@ -89,17 +92,21 @@ std::uint64_t HashOfBits(const std::uint32_t (&bits)[3]) {
 
 }  // namespace
 
-void GeometryStreamBuilder::PrefetchPosition(const Vec3<float>& p) const {
+void GeometryStreamBuilder::PrefetchPosition(const Vec3<float>& p, KeyedPosition& keyed) const {
   const std::uint32_t bits[3] = {StreamKeys::FloatBits(p.x), StreamKeys::FloatBits(p.y), StreamKeys::FloatBits(p.z)};
   const RecentPosition& recent = recent_[StreamKeys::Mix(HashOfBits(bits)) >> 52];
   if (recent.generation == generation_ && recent.bits[0] == bits[0] && recent.bits[1] == bits[1] &&
       recent.bits[2] == bits[2]) {
+    keyed.known = false;
     return;
   }
-  positions_.Prefetch(StreamKeys::HashOf(StreamKeys::KeyOfPosition(p.x, p.y, p.z)));
+  keyed.key = StreamKeys::KeyOfPosition(p.x, p.y, p.z);
+  keyed.hash = StreamKeys::HashOf(keyed.key);
+  keyed.known = true;
+  positions_.Prefetch(keyed.hash);
 }
 
-void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p) {
+void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p, const KeyedPosition* keyed) {
   last_vertex_ = p;
   const std::uint32_t bits[3] = {StreamKeys::FloatBits(p.x), StreamKeys::FloatBits(p.y), StreamKeys::FloatBits(p.z)};
   RecentPosition& recent = recent_[StreamKeys::Mix(HashOfBits(bits)) >> 52];
@@ -108,7 +115,13 @@ void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p) {
       recent.bits[2] == bits[2]) {
     point = recent.point;
   } else {
-    point = FilePoint(p);
+    if (keyed && keyed->known) {
+      point = FilePoint(p, keyed->key, keyed->hash);
+    } else {
+      // The recent position seen ahead has been overwritten since, or nothing was seen ahead.
+      const StreamKeys::PositionKey key = StreamKeys::KeyOfPosition(p.x, p.y, p.z);
+      point = FilePoint(p, key, StreamKeys::HashOf(key));
+    }
     recent = RecentPosition{{bits[0], bits[1], bits[2]}, point, generation_};
   }
   vertex_points_.push_back(point);
@@ -118,13 +131,22 @@ void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p) {
 void GeometryStreamBuilder::MergeVertices(std::size_t from, std::size_t to) {
   // Far enough ahead for a slot to arrive from memory, near enough to stay in the cache.
   constexpr std::size_t kAhead = 8;
+  static_assert(kAhead < kKeyedAhead, "a key worked out ahead is used before its place is taken");
   for (std::size_t i = from; i < to; ++i) {
-    if (i + kAhead < pending_vertices_.size()) PrefetchPosition(pending_vertices_[i + kAhead]);
-    MergeVertex(pending_vertices_[i]);
+    const std::size_t next = i + kAhead;
+    if (next < pending_vertices_.size()) {
+      KeyedPosition& keyed = keyed_ahead_[next % kKeyedAhead];
+      keyed.index = next;
+      PrefetchPosition(pending_vertices_[next], keyed);
+    }
+    const KeyedPosition& mine = keyed_ahead_[i % kKeyedAhead];
+    MergeVertex(pending_vertices_[i], mine.index == i ? &mine : nullptr);
   }
 }
 
 void GeometryStreamBuilder::MergePending() {
+  // Keys worked out for an earlier batch name other vertices.
+  for (KeyedPosition& keyed : keyed_ahead_) keyed.index = static_cast<std::size_t>(-1);
   const std::size_t merged = vertex_points_.size();
   std::size_t next = 0;
   for (const PendingNormal& pending : pending_normals_) {
@@ -282,6 +304,14 @@ void GeometryStreamBuilder::ReleaseMemory() {
   ReleaseBuffers();
 }
 
+void GeometryStreamBuilder::ReleaseMemoryAbove(std::size_t corners) {
+  Clear();
+  const std::size_t held = std::max({vertex_points_.capacity(), stream_.vertex_indices.capacity(),
+                                     stream_.normal_indices.capacity(), stream_.uvw_indices.capacity(),
+                                     stream_.uvws.capacity(), corner_entries_.capacity()});
+  if (held > corners) ReleaseBuffers();
+}
+
 void GeometryStreamBuilder::ReleaseBuffers() {
   Release(stream_.faces);
   Release(stream_.normals);
@@ -315,6 +345,7 @@ std::int32_t active_entity_id = kRootId;
 const GeometryStream& Geometry() { return stream_builder.Stream(); }
 void ClearGeometryStream() { stream_builder.Clear(); }
 void ReleaseStreamMemory() { stream_builder.ReleaseMemory(); }
+void TrimStreamMemory() { stream_builder.ReleaseMemoryAbove(kKeptBetweenPasses); }
 std::int32_t ActiveEntityId() { return active_entity_id; }
 void SetActiveEntityId(std::int32_t id) { active_entity_id = id; }
 

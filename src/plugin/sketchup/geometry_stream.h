@@ -77,6 +77,8 @@ class GeometryStreamBuilder {
   void Clear();
   // Clear, and gives the memory back as well.
   void ReleaseMemory();
+  // Gives the memory back only when it is room for more than `corners` corners.
+  void ReleaseMemoryAbove(std::size_t corners);
 
   // Nothing has been streamed since the stream was last emptied (the name does not count).
   bool IsEmpty() const {
@@ -109,9 +111,20 @@ class GeometryStreamBuilder {
   }
   void MergePending();
   void MergeVertices(std::size_t from, std::size_t to);
+  // A position's key and hash, worked out once: ahead of the merge, to ask for the table
+  // slot, and then used by the merge itself.
+  struct KeyedPosition {
+    StreamKeys::PositionKey key;
+    std::uint64_t hash;
+    std::size_t index;  // the pending vertex it was worked out for
+    bool known;         // false: the recent positions had it, so neither was worked out
+  };
+  // Ahead of the merge by fewer than kKeyedAhead pending vertices.
+  static constexpr std::size_t kKeyedAhead = 16;
+  KeyedPosition keyed_ahead_[kKeyedAhead] = {};
   // Asks for the memory that merging this position will read.
-  void PrefetchPosition(const Vec3<float>& p) const;
-  void MergeVertex(const Vec3<float>& p);
+  void PrefetchPosition(const Vec3<float>& p, KeyedPosition& keyed) const;
+  void MergeVertex(const Vec3<float>& p, const KeyedPosition* keyed);
   void MergeNormal(const Vec3<float>& n, std::int32_t surface);
 
   // Normals are filed by (position, surface). A position is named by its point, since two
@@ -134,7 +147,7 @@ class GeometryStreamBuilder {
   std::int32_t FileNormal(std::int32_t point, std::int32_t surface, bool& inserted);
   std::int32_t NewNormalEntry(std::uint64_t key);
   // The point with this position's key, made when there is none.
-  std::int32_t FilePoint(const Vec3<float>& p);
+  std::int32_t FilePoint(const Vec3<float>& p, const StreamKeys::PositionKey& key, std::uint64_t hash);
 
   // Positions seen lately, by their exact bits. The same bits make the same key, so a
   // position that comes again soon (as the corners around a shared vertex do) needs
@@ -216,8 +229,11 @@ const GeometryStream& Geometry();
 // Empties the stream and its merge tables; the name stays. The memory is kept for the next
 // stream of the export pass.
 void ClearGeometryStream();
-// Gives the stream's memory back: the pass is over (geometry applied or flushed).
+// Gives the stream's memory back: the geometry is flushed or the stream failed.
 void ReleaseStreamMemory();
+// The export pass is over: keeps the memory of a stream of moderate size, so that the next
+// export does not ask the system for every page again, and gives back anything larger.
+void TrimStreamMemory();
 
 // The definition that the next "evaluate_stream" fills.
 std::int32_t ActiveEntityId();

@@ -68,12 +68,18 @@ void MeshMaterialMap::MapMaterial() {
   std::shared_ptr<Definition> definition = definition_.lock();
   ApiNode* override_node = override_.get();
   if (!definition || !override_node) return;
-  override_node->connectTo(kGeometryPin, definition->GetMesh(), true, false);
+  // One evaluation gives the override the mesh's slot pins; a slot connection changes nothing an
+  // evaluation would redo, so evaluating after each of them only made every repaint cost the
+  // square of the slot count.
+  ApiNode* mesh = definition->GetMesh();
+  if (override_node->connectedNode(kGeometryPin) != mesh) override_node->connectTo(kGeometryPin, mesh, false, false);
   override_node->evaluate();
   for (const auto& slot : definition->material_slots()) {
     const std::shared_ptr<SuMaterial>& host = slot.first;
     ApiNode* node = host && host->node() ? host->node() : material_;
-    override_node->connectToIx(static_cast<std::uint32_t>(slot.second) + 1, node, true, false);
+    const std::uint32_t index = static_cast<std::uint32_t>(slot.second) + 1;
+    if (override_node->connectedNodeIx(index) == node) continue;
+    override_node->connectToIx(index, node, false, false);
   }
 }
 

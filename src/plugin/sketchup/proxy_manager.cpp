@@ -101,6 +101,10 @@ ApiNode* Proxy::LiveNode() {
   return node;
 }
 
+// A scene file's tree beyond this many nodes is left to the engine rather than walked on the
+// host's thread.
+constexpr std::size_t kMaxTreeNodes = 100000;
+
 void Proxy::AdoptInputTree() {
   tree_.clear();
   ApiNode* top = LiveNode();
@@ -109,7 +113,7 @@ void Proxy::AdoptInputTree() {
   // nodes of the copy, so the walk passes through them.
   std::unordered_set<ApiNode*> seen{top};
   std::vector<ApiNode*> pending{top};
-  while (!pending.empty() && seen.size() < NodeUtils::kMaxQueryVisits) {
+  while (!pending.empty() && seen.size() < kMaxTreeNodes) {
     ApiNode* current = pending.back();
     pending.pop_back();
     const std::uint32_t pins = current->pinCount();

@@ -205,10 +205,10 @@ ApplyReport ApplyGeometryLocal() {
   }
 
   report.entities_dropped = CollectGarbage();
-  // The export pass is over: the stream's memory, kept from definition to definition,
-  // goes back to the system. Not while a stream is being built, which must survive an
-  // apply made between its calls.
-  if (StreamBuilder().IsEmpty()) ReleaseStreamMemory();
+  // The export pass is over: of the stream's memory, kept from definition to definition,
+  // what goes beyond a moderate stream goes back to the system. Not while a stream is being
+  // built, which must survive an apply made between its calls.
+  if (StreamBuilder().IsEmpty()) TrimStreamMemory();
   if (report.cycles_cut > 0) {
     LOG(ERROR) << "The entity tree contains a definition placed inside itself; " << report.cycles_cut
                << " placement(s) skipped";

@@ -21,6 +21,11 @@ struct Registry {
   DefinitionTable definitions;     // definitions the Ruby side added; never the root
   MaterialTable materials;
   std::shared_ptr<Definition> root_def;
+  // Deletions not yet taken out of the root's list: id -> how many first occurrences go.
+  // Taking them out one by one scanned the whole list per delete, so deleting a large model
+  // entity by entity cost the square of its size; they are taken out together, in one pass,
+  // before anything reads or extends the list.
+  std::unordered_map<std::int32_t, std::uint32_t> top_level_removals;
   std::vector<std::shared_ptr<Instance>> edit_mode_instances;  // may list one twice
   Float4x4 edit_transform;         // metres
   std::uint64_t last_pass = 0;
@@ -32,6 +37,27 @@ struct Registry {
 Registry& State() {
   static Registry* registry = new Registry;
   return *registry;
+}
+
+// Removing the first k occurrences of each id at once is what k single removals of its first
+// occurrence give, in any order between ids.
+void SettleTopLevelRemovals() {
+  Registry& r = State();
+  if (r.top_level_removals.empty()) return;
+  if (r.root_def) {
+    std::vector<std::int32_t>& top_level = r.root_def->entity_ids;
+    auto kept = top_level.begin();
+    for (std::int32_t id : top_level) {
+      const auto pending = r.top_level_removals.find(id);
+      if (pending != r.top_level_removals.end() && pending->second > 0) {
+        --pending->second;
+        continue;
+      }
+      *kept++ = id;
+    }
+    top_level.erase(kept, top_level.end());
+  }
+  r.top_level_removals.clear();
 }
 
 template <class Table>
@@ -99,6 +125,7 @@ bool Init() {
 void InitRegistry() {
   Registry& r = State();
   r.root_def = std::make_shared<Definition>(kRootId);
+  r.top_level_removals.clear();
   r.entities.Set(kRootId, r.root_def);
   SetActiveEntityId(kRootId);
 }
@@ -110,6 +137,7 @@ void Cleanup() {
   r.definitions.clear();
   r.entities.Clear();
   r.root_def.reset();
+  r.top_level_removals.clear();
   ReleaseStreamMemory();
   LOG(INFO) << "SketchupManager Destroyed";
 }
@@ -137,7 +165,11 @@ void FlushGeometryLocal() {
 bool IsEntityValid(std::int32_t id) { return State().entities.Find(id) != nullptr; }
 bool IsMaterialValid(std::int32_t id) { return Lookup(State().materials, id) != nullptr; }
 
-std::shared_ptr<Entity> GetEntity(std::int32_t id) { return State().entities.Get(id); }
+std::shared_ptr<Entity> GetEntity(std::int32_t id) {
+  // Whoever is handed the root may read or replace its list.
+  if (id == kRootId) SettleTopLevelRemovals();
+  return State().entities.Get(id);
+}
 
 std::shared_ptr<Definition> GetDefinition(std::int32_t id) {
   std::shared_ptr<Entity> entity = GetEntity(id);
@@ -160,11 +192,17 @@ void EraseEntity(std::int32_t id) { State().entities.Erase(id); }
 void FlushEntities() { State().entities.Clear(); }
 void FlushMaterials() { State().materials.clear(); }
 
-std::shared_ptr<Definition> GetRoot() { return State().root_def; }
+std::shared_ptr<Definition> GetRoot() {
+  SettleTopLevelRemovals();
+  return State().root_def;
+}
 
 std::shared_ptr<Definition> EnsureRoot() {
   Registry& r = State();
-  if (!r.root_def) r.root_def = std::make_shared<Definition>(kRootId);
+  if (!r.root_def) {
+    r.root_def = std::make_shared<Definition>(kRootId);
+    r.top_level_removals.clear();
+  }
   if (r.entities.Find(kRootId) != r.root_def.get()) r.entities.Set(kRootId, r.root_def);
   return r.root_def;
 }
@@ -175,10 +213,12 @@ const DefinitionTable& Definitions() { return State().definitions; }
 // ---- Model entities and deletion -----------------------------------------------------------
 
 void DefineModelEntity(std::int32_t id) {
+  SettleTopLevelRemovals();
   if (State().root_def) State().root_def->entity_ids.push_back(id);
 }
 
 void FlushModelEntities() {
+  State().top_level_removals.clear();
   if (State().root_def) State().root_def->entity_ids.clear();
 }
 
@@ -187,12 +227,7 @@ bool DeleteEntity(std::int32_t id) {
   if (!entity || (!entity->IsDefinition() && !entity->IsInstance())) return false;
   DiscardEntity(entity);
   EraseEntity(id);
-  std::shared_ptr<Definition>& root = State().root_def;
-  if (id != kRootId && root) {
-    std::vector<std::int32_t>& top_level = root->entity_ids;
-    const auto found = std::find(top_level.begin(), top_level.end(), id);
-    if (found != top_level.end()) top_level.erase(found);
-  }
+  if (id != kRootId && State().root_def) ++State().top_level_removals[id];
   return true;
 }
 
