@@ -5,16 +5,14 @@
 #include <png.h>
 
 #include "core.h"
+#include "render/renderer.h"
 #include "session.h"
 
 namespace Zarnik {
 namespace Engine {
 namespace {
 
-enum class RunState { Stopped, Paused, Running };
-
 struct Renderer {
-    RunState state = RunState::Stopped;
     RenderPriority priority = ApiRenderEngine::PRIORITY_NORMAL;
     uint64_t restarts = 0;
     uint64_t targetId = 0;
@@ -128,13 +126,16 @@ void PaintPreview(float_3 colour, uint32_t width, uint32_t height, float distanc
 
 }  // namespace
 
-void ResetRenderState() { State() = Renderer(); }
+void ResetRenderState() {
+    Render::Shutdown();
+    State() = Renderer();
+}
 
 std::string RenderStateName() {
-    switch (State().state) {
-    case RunState::Running:
+    switch (Render::CurrentActivity()) {
+    case Render::Activity::Running:
         return "running";
-    case RunState::Paused:
+    case Render::Activity::Paused:
         return "paused";
     default:
         return "stopped";
@@ -170,35 +171,33 @@ RenderPriority ApiRenderEngine::renderPriority() {
     return Guarded(RenderPriority(PRIORITY_NORMAL), []() { return Engine::State().priority; });
 }
 
+// The snapshot is taken here, under the engine's lock, so that the workers never see a
+// half-made edit; the acceleration structures are built on a worker.
 void ApiRenderEngine::restartRendering() {
     GuardedVoid([]() {
-        Engine::State().state = RunState::Running;
+        Render::Restart(Render::TakeSnapshot(NodeWithId(Engine::State().targetId)));
         ++Engine::State().restarts;
     });
 }
 
 void ApiRenderEngine::continueRendering() {
-    GuardedVoid([]() {
-        if (Engine::State().state == RunState::Paused) Engine::State().state = RunState::Running;
-    });
+    GuardedVoid([]() { Render::Continue(); });
 }
 
 void ApiRenderEngine::pauseRendering() {
-    GuardedVoid([]() {
-        if (Engine::State().state == RunState::Running) Engine::State().state = RunState::Paused;
-    });
+    GuardedVoid([]() { Render::Pause(); });
 }
 
 void ApiRenderEngine::stopRendering() {
-    GuardedVoid([]() { Engine::State().state = RunState::Stopped; });
+    GuardedVoid([]() { Render::Stop(); });
 }
 
 bool ApiRenderEngine::isRenderingPaused() {
-    return Guarded(false, []() { return Engine::State().state == RunState::Paused; });
+    return Guarded(false, []() { return Render::CurrentActivity() == Render::Activity::Paused; });
 }
 
 bool ApiRenderEngine::isRenderingStopped() {
-    return Guarded(true, []() { return Engine::State().state == RunState::Stopped; });
+    return Guarded(true, []() { return Render::CurrentActivity() == Render::Activity::Stopped; });
 }
 
 uint64_t ApiRenderEngine::restartCount() {
@@ -214,6 +213,60 @@ bool ApiRenderEngine::previewMaterial(ApiNode* material, uint32_t width, uint32_
         PaintPreview(MaterialColour(node), width, height, distance, type, buffer);
         return true;
     });
+}
+
+// The picture calls take only the renderer's own lock: a caller waiting for samples
+// never holds up the host's edits.
+bool ApiRenderEngine::copyImage(uint32_t& width, uint32_t& height, uint64_t& samples, uint8_t* buffer,
+                                size_t bufferSize) {
+    width = height = 0;
+    samples = 0;
+    try {
+        Render::Picture picture;
+        if (!Render::CopyPicture(picture)) return false;
+        width = picture.width;
+        height = picture.height;
+        samples = picture.samples;
+        if (!buffer) return true;
+        if (bufferSize < picture.rgba.size()) return false;
+        std::memcpy(buffer, picture.rgba.data(), picture.rgba.size());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ApiRenderEngine::saveImage(const char* path) {
+    if (!path || !*path) return false;
+    try {
+        Render::Picture picture;
+        if (!Render::CopyPicture(picture)) return false;
+        png_image image;
+        std::memset(&image, 0, sizeof image);
+        image.version = PNG_IMAGE_VERSION;
+        image.width = picture.width;
+        image.height = picture.height;
+        image.format = PNG_FORMAT_RGBA;
+        return png_image_write_to_file(&image, path, 0, picture.rgba.data(), 0, nullptr) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+uint64_t ApiRenderEngine::samplesDone() {
+    try {
+        return Render::SamplesDone();
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool ApiRenderEngine::waitForSamples(uint64_t samples, uint32_t timeoutMs) {
+    try {
+        return Render::WaitForSamples(samples, timeoutMs);
+    } catch (...) {
+        return false;
+    }
 }
 
 }  // namespace Zarnik
