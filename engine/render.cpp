@@ -126,6 +126,10 @@ void PaintPreview(float_3 colour, uint32_t width, uint32_t height, float distanc
 
 }  // namespace
 
+void TakeInChanges() {
+    if (Render::Active()) Render::Replace(Render::TakeSnapshot(NodeWithId(State().targetId)));
+}
+
 void ResetRenderState() {
     Render::Shutdown();
     State() = Renderer();

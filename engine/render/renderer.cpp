@@ -384,6 +384,22 @@ void WaitIdle(std::unique_lock<std::mutex>& lock) {
 
 void AtExit() { Shutdown(); }
 
+void NewFrame(Pool& p, std::shared_ptr<Scene> scene) {
+    if (scene) {
+        auto f = std::make_shared<Frame>();
+        const size_t pixels = size_t(scene->width) * scene->height;
+        f->sums.assign(pixels * 3, 0.0f);
+        f->rowSamples.assign(scene->height, 0);
+        f->busy.assign(scene->height, 0);
+        f->scene = std::move(scene);
+        p.frame = std::move(f);
+    } else {
+        p.frame.reset();
+    }
+    p.work.notify_all();
+    p.progress.notify_all();
+}
+
 }  // namespace
 
 void Restart(std::shared_ptr<Scene> scene) {
@@ -399,20 +415,21 @@ void Restart(std::shared_ptr<Scene> scene) {
         const uint32_t n = WorkerCount();
         for (uint32_t i = 0; i < n; ++i) p.threads.emplace_back(WorkerLoop);
     }
-    if (scene) {
-        auto f = std::make_shared<Frame>();
-        const size_t pixels = size_t(scene->width) * scene->height;
-        f->sums.assign(pixels * 3, 0.0f);
-        f->rowSamples.assign(scene->height, 0);
-        f->busy.assign(scene->height, 0);
-        f->scene = std::move(scene);
-        p.frame = std::move(f);
-    } else {
-        p.frame.reset();
-    }
     p.activity = Activity::Running;
-    p.work.notify_all();
-    p.progress.notify_all();
+    NewFrame(p, std::move(scene));
+}
+
+void Replace(std::shared_ptr<Scene> scene) {
+    Pool& p = ThePool();
+    std::unique_lock<std::mutex> lock(p.mutex);
+    if (p.activity == Activity::Stopped || p.threads.empty()) return;
+    NewFrame(p, std::move(scene));
+}
+
+bool Active() {
+    Pool& p = ThePool();
+    std::lock_guard<std::mutex> lock(p.mutex);
+    return p.activity != Activity::Stopped && !p.threads.empty();
 }
 
 void Pause() {

@@ -26,10 +26,14 @@ struct Picture {
 
 // Starts over on a new snapshot (null: nothing to render, the last image is dropped).
 void Restart(std::shared_ptr<Scene> scene);
+// Takes in an edited scene: the frame starts over on it, keeping the activity (a paused
+// render stays paused). Nothing happens while stopped.
+void Replace(std::shared_ptr<Scene> scene);
 void Pause();
 void Continue();
 void Stop();
 Activity CurrentActivity();
+bool Active();     // running or paused
 // Stops and joins every worker and forgets the frame.
 void Shutdown();
 

@@ -284,6 +284,41 @@ TEST_F(RendererTest, PauseContinueRestartAndStop) {
     EXPECT_EQ(ApiRenderEngine::samplesDone(), 3u);
 }
 
+TEST_F(RendererTest, AnUpdateStartsARunningOrPausedRenderOverOnTheEdits) {
+    ApiNode* red = diffuse({1, 0, 0});
+    ApiNode* placement = place(red, {Translation(0, 0, 0)});
+    kernel->setPinValue(108, int32_t(1));
+    uint32_t px, py;
+    project(0, 0, 0, 60, px, py);
+    expectColour(render(1), px, py, Render::MaterialIdColour(red->uniqueId()));
+
+    // Running (finished): the moved square shows after the update, without a restart.
+    const Matrix<float> away = Translation(3, 0, 0);
+    placement->set(Attrs::Transforms, &away, 1);
+    const uint64_t restarts = ApiRenderEngine::restartCount();
+    ApiChangeManager::update();
+    ASSERT_TRUE(ApiRenderEngine::waitForSamples(1, 20000));
+    expectColour(grab(), px, py, {0, 0, 0});
+    EXPECT_EQ(ApiRenderEngine::restartCount(), restarts);
+
+    // Paused: the frame is replaced but waits for the continue.
+    ApiRenderEngine::pauseRendering();
+    const Matrix<float> back = Translation(0, 0, 0);
+    placement->set(Attrs::Transforms, &back, 1);
+    ApiChangeManager::update();
+    EXPECT_TRUE(ApiRenderEngine::isRenderingPaused());
+    EXPECT_EQ(ApiRenderEngine::samplesDone(), 0u);
+    ApiRenderEngine::continueRendering();
+    ASSERT_TRUE(ApiRenderEngine::waitForSamples(1, 20000));
+    expectColour(grab(), px, py, Render::MaterialIdColour(red->uniqueId()));
+
+    // Stopped: the last image stays whatever is edited.
+    ApiRenderEngine::stopRendering();
+    placement->set(Attrs::Transforms, &away, 1);
+    ApiChangeManager::update();
+    expectColour(grab(), px, py, Render::MaterialIdColour(red->uniqueId()));
+}
+
 TEST_F(RendererTest, EditsWhileRenderingNeverReachTheWorkers) {
     kernel = target->createInternal(89, 25);
     kernel->setPinValue(108, int32_t(1000000));
@@ -297,6 +332,7 @@ TEST_F(RendererTest, EditsWhileRenderingNeverReachTheWorkers) {
         const Matrix<float> m = Translation(float(round), 0, 0);
         placements[size_t(round) % placements.size()]->set(Attrs::Transforms, &m, 1);
         if (round % 10 == 5) ApiRenderEngine::restartRendering();
+        if (round % 10 == 7) ApiChangeManager::update();
     }
     for (ApiNode* p : placements) p->destroy();
     mesh->destroy();
