@@ -23,43 +23,8 @@ Renderer& State() {
     return *state;
 }
 
-constexpr float kMidGreyLinear = 0.2176f;     // display value 0.5
-constexpr uint64_t kMaxPreviewPixels = uint64_t(1) << 26;
-constexpr uint64_t kMaxImagePixels = uint64_t(1) << 26;
-
-float ToLinear(float display) { return std::pow(std::max(display, 0.0f), 2.2f); }
-
-uint8_t ToDisplayByte(float linear) {
-    if (!(linear > 0)) return 0;
-    const float display = std::pow(std::min(linear, 1.0f), 1.0f / 2.2f);
-    return uint8_t(std::lround(display * 255.0f));
-}
-
-// The average colour of a PNG file, linear; false when it cannot be read.
-bool AverageImageColour(const char* path, float_3& colour) {
-    if (!path || !*path) return false;
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path)) return false;
-    if (image.width == 0 || image.height == 0 || uint64_t(image.width) * image.height > kMaxImagePixels) {
-        png_image_free(&image);
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-        png_image_free(&image);
-        return false;
-    }
-    double sum[3] = {0, 0, 0};
-    const size_t count = size_t(image.width) * image.height;
-    for (size_t i = 0; i < count; ++i)
-        for (int c = 0; c < 3; ++c) sum[c] += pixels[i * 3 + size_t(c)];
-    colour = {ToLinear(float(sum[0] / count / 255.0)), ToLinear(float(sum[1] / count / 255.0)),
-              ToLinear(float(sum[2] / count / 255.0))};
-    return true;
-}
+constexpr uint64_t kMaxPreviewPixels = uint64_t(1) << 24;
+constexpr uint32_t kMaxPreviewSamples = 8;
 
 // The node a link stands for: links pass their input through.
 NodeImpl* LookThroughLinks(NodeImpl* node) {
@@ -68,60 +33,6 @@ NodeImpl* LookThroughLinks(NodeImpl* node) {
         node = FindPinById(node, Pins::LinkInput, ix) ? node->pins[ix].node : nullptr;
     }
     return node;
-}
-
-float_3 MaterialColour(NodeImpl* material) {
-    const float_3 grey{kMidGreyLinear, kMidGreyLinear, kMidGreyLinear};
-    uint32_t ix;
-    if (!FindPinById(material, material->nodeType == 18 ? 145 : 30, ix)) return grey;
-    NodeImpl* input = material->pins[ix].node;
-    if (!input) return grey;
-    Components c;
-    const int valueIx = AttrIndex(input, Attrs::Value);
-    const bool hasValue = valueIx >= 0 && input->attrs[size_t(valueIx)].components(0, c) &&
-                          FamilyOf(input->attrs[size_t(valueIx)].kind()) == ValueFamily::Real;
-    if (input->nodeType == Types::RgbTexture && hasValue) return {c.reals[0], c.reals[1], c.reals[2]};
-    if (input->nodeType == Types::FloatTexture && hasValue) return {c.reals[0], c.reals[0], c.reals[0]};
-    if (input->nodeType == Types::ImageTexture) {
-        const int fileIx = AttrIndex(input, Attrs::Filename);
-        float_3 average;
-        if (fileIx >= 0 && AverageImageColour(input->attrs[size_t(fileIx)].text(0), average)) return average;
-    }
-    return grey;
-}
-
-void PaintPreview(float_3 colour, uint32_t width, uint32_t height, float distance, PreviewType type,
-                  uint8_t* buffer) {
-    const float side = float(std::min(width, height));
-    const float radius = std::isfinite(distance) && distance > 0 ? std::clamp(0.8f / distance, 0.05f, 1.0f) : 0.8f;
-    // Light from the upper left, a little towards the viewer.
-    const float lx = -0.5773503f, ly = 0.5773503f, lz = 0.5773503f;
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* px = buffer + (size_t(y) * width + x) * 4;
-            px[3] = 255;
-            float shade = 1.0f;
-            bool onSphere = type == ApiRenderEngine::PREVIEW_FLAT;
-            if (!onSphere) {
-                const float u = ((float(x) + 0.5f) - width * 0.5f) / (side * 0.5f);
-                const float v = (height * 0.5f - (float(y) + 0.5f)) / (side * 0.5f);
-                const float d2 = u * u + v * v;
-                if (d2 < radius * radius) {
-                    onSphere = true;
-                    const float nx = u / radius, ny = v / radius, nz = std::sqrt(std::max(0.0f, 1.0f - d2 / (radius * radius)));
-                    shade = 0.08f + 0.92f * std::max(0.0f, nx * lx + ny * ly + nz * lz);
-                }
-            }
-            if (onSphere) {
-                px[0] = ToDisplayByte(colour.x * shade);
-                px[1] = ToDisplayByte(colour.y * shade);
-                px[2] = ToDisplayByte(colour.z * shade);
-            } else {
-                const bool light = ((x / 16) + (y / 16)) % 2 == 0;
-                px[0] = px[1] = px[2] = light ? 204 : 153;
-            }
-        }
-    }
 }
 
 }  // namespace
@@ -208,13 +119,20 @@ uint64_t ApiRenderEngine::restartCount() {
     return Guarded(uint64_t(0), []() { return Engine::State().restarts; });
 }
 
+// The preview renders on the calling thread with the renderer itself; the host asks for it
+// while it waits, so the sample count is capped to keep that wait short.
 bool ApiRenderEngine::previewMaterial(ApiNode* material, uint32_t width, uint32_t height, uint32_t samples,
                                       float distance, PreviewType type, uint8_t* buffer) {
     return Guarded(false, [&]() {
         NodeImpl* node = LookThroughLinks(ResolveNode(material));
         if (!node || !node->desc->isMaterial || !buffer || width == 0 || height == 0) return false;
         if (uint64_t(width) * height > kMaxPreviewPixels) return false;
-        PaintPreview(MaterialColour(node), width, height, distance, type, buffer);
+        std::shared_ptr<Render::Scene> scene =
+            Render::PreviewScene(node, width, height, distance, type == ApiRenderEngine::PREVIEW_FLAT);
+        if (!scene) return false;
+        Render::Picture picture;
+        Render::RenderNow(*scene, std::clamp<uint32_t>(samples, 1, kMaxPreviewSamples), picture);
+        std::memcpy(buffer, picture.rgba.data(), picture.rgba.size());
         return true;
     });
 }

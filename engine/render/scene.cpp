@@ -119,6 +119,23 @@ public:
         readEnvironment(InputById(target, kEnvironmentPin));
     }
 
+    uint32_t materialOf(NodeImpl* node) { return material(node); }
+
+    uint32_t addMaterial(V3 diffuse) {
+        MaterialData m;
+        m.diffuse = diffuse;
+        s.materials.push_back(m);
+        return uint32_t(s.materials.size() - 1);
+    }
+
+    // A mesh made here rather than read from a node, shown once with the given slot materials.
+    void addShape(std::shared_ptr<MeshData> mesh, SlotMaterials slots, const Matrix<float>& m) {
+        mesh->positions.insert(mesh->positions.end(), {0.0f, 0.0f, 0.0f});
+        s.meshes.push_back(std::move(mesh));
+        s.slotSets.push_back(std::move(slots));
+        addInstance(uint32_t(s.meshes.size() - 1), uint32_t(s.slotSets.size() - 1), m);
+    }
+
     void readGeometry(NodeImpl* node, int depth) {
         if (!node || depth > kMaxGroupDepth) return;
         switch (node->nodeType) {
@@ -409,6 +426,94 @@ std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {
         scene->height = 768;
     }
     if (scene->width == 0 || scene->height == 0) return nullptr;
+    return scene;
+}
+
+namespace {
+
+std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments) {
+    auto mesh = std::make_shared<MeshData>();
+    for (uint32_t r = 0; r <= rings; ++r) {
+        const float theta = 3.14159265f * float(r) / float(rings);
+        for (uint32_t g = 0; g <= segments; ++g) {
+            const float phi = 2.0f * 3.14159265f * float(g) / float(segments);
+            const V3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
+            mesh->positions.insert(mesh->positions.end(), {n.x * radius, n.y * radius, n.z * radius});
+            mesh->normals.push_back(n);
+        }
+    }
+    for (uint32_t r = 0; r < rings; ++r)
+        for (uint32_t g = 0; g < segments; ++g) {
+            const uint32_t a = r * (segments + 1) + g, b = a + segments + 1;
+            for (uint32_t i : {a, b, a + 1, a + 1, b, b + 1}) mesh->triangles.push_back(i);
+            mesh->slots.insert(mesh->slots.end(), {0, 0});
+        }
+    mesh->normalIx.assign(mesh->triangles.begin(), mesh->triangles.end());
+    mesh->slotCount = 1;
+    return mesh;
+}
+
+// Tiles of two alternating slots in the plane y = 0.
+std::shared_ptr<MeshData> Checker(float half, uint32_t tiles) {
+    auto mesh = std::make_shared<MeshData>();
+    const float step = 2.0f * half / float(tiles);
+    for (uint32_t i = 0; i < tiles; ++i)
+        for (uint32_t j = 0; j < tiles; ++j) {
+            const uint32_t base = uint32_t(mesh->positions.size() / 3);
+            const float x = -half + step * float(i), z = -half + step * float(j);
+            mesh->positions.insert(mesh->positions.end(),
+                                   {x, 0, z, x + step, 0, z, x + step, 0, z + step, x, 0, z + step});
+            for (uint32_t k : {0u, 2u, 1u, 0u, 3u, 2u}) mesh->triangles.push_back(base + k);
+            const int32_t slot = int32_t((i + j) % 2);
+            mesh->slots.insert(mesh->slots.end(), {slot, slot});
+        }
+    mesh->slotCount = 2;
+    return mesh;
+}
+
+}  // namespace
+
+std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t height, float distance, bool flat) {
+    if (!material || !material->desc || !material->desc->isMaterial || width == 0 || height == 0 ||
+        uint64_t(width) * height > kMaxPixels)
+        return nullptr;
+    auto scene = std::make_shared<Scene>();
+    Builder builder(*scene);
+    scene->width = width;
+    scene->height = height;
+    scene->kernel.maxDepth = 3;
+    const uint32_t shown = builder.materialOf(material);
+    if (shown == 0) return nullptr;
+    EnvironmentData& env = scene->environment;
+    env.sunDirection = Make(-0.4082483f, 0.8164966f, 0.4082483f);     // upper left, behind the viewer
+    // Neutral light, so that the preview shows the material's own colour.
+    env.skyColour = Make(0.5f, 0.5f, 0.5f);
+    env.groundColour = Make(0.3f, 0.3f, 0.3f);
+    env.power = 0.8f;
+    CameraData& c = scene->camera;
+    if (flat) {
+        c.kind = CameraKind::Orthographic;
+        c.position = Make(0, 0, 5);
+        c.orthoWidth = 2.0f;
+        auto square = std::make_shared<MeshData>();
+        square->positions = {-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0};
+        square->triangles = {0, 1, 2, 0, 2, 3};
+        square->slots = {0, 0};
+        square->slotCount = 1;
+        builder.addShape(square, {shown}, Matrix<float>::identity());
+        env.sunDirection = Make(0, 0, 1);
+        return scene;
+    }
+    const float d = std::isfinite(distance) && distance > 0 ? std::clamp(distance, 0.25f, 20.0f) : 1.0f;
+    c.position = Make(0, 1.0f + 2.6f * d, 3.8f * d);
+    c.target = Make(0, 1.0f, 0);
+    c.fovX = 40.0f;
+    Matrix<float> lift = Matrix<float>::identity();
+    lift.m[1][3] = 1.0f;
+    builder.addShape(Sphere(1.0f, 48, 96), {shown}, lift);
+    const uint32_t light = builder.addMaterial(Make(0.6f, 0.6f, 0.6f));
+    const uint32_t dark = builder.addMaterial(Make(0.2f, 0.2f, 0.2f));
+    builder.addShape(Checker(40.0f, 64), {light, dark}, Matrix<float>::identity());
     return scene;
 }
 

@@ -125,6 +125,10 @@ private:
 // target has no usable film size.
 std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target);
 
+// A material shown on a sphere over a checker floor under fixed daylight (flat: on a square
+// that fills the picture); null for a node that is not a material.
+std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t height, float distance, bool flat);
+
 // The colour the material-id channel shows for a material node (0: no material).
 V3 MaterialIdColour(uint64_t materialNodeId);
 

@@ -3,7 +3,12 @@
 // path tracer, and the render state around it.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -355,6 +360,48 @@ TEST_F(RendererTest, NothingToShowWithoutARestartAndBadBuffersAreRefused) {
     EXPECT_FALSE(ApiRenderEngine::copyImage(w, h, samples, small, sizeof small));
     EXPECT_EQ(w, kWidth);
     EXPECT_FALSE(ApiRenderEngine::saveImage("/nonexistent-folder/picture.png"));
+}
+
+}  // namespace
+}  // namespace Engine
+}  // namespace Zarnik
+
+namespace Zarnik {
+namespace Engine {
+namespace {
+
+class RendererPreviewTest : public CoreTest {};
+
+TEST_F(RendererPreviewTest, TheMaterialShowsOnALitSphereOverTheFloor) {
+    ApiNode* material = make(17);
+    material->createInternal(30, Types::RgbTexture)->set(Attrs::Value, float_3{0.1f, 0.8f, 0.1f});
+    const uint32_t size = 256;
+    std::vector<uint8_t> pixels(size * size * 4, 7);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ApiRenderEngine::previewMaterial(material, size, size, 100, 1.0f, ApiRenderEngine::PREVIEW_SPHERE,
+                                                 pixels.data()));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("preview of %u x %u: %.3f s\n", size, size, seconds);
+    auto at = [&](uint32_t x, uint32_t y) { return &pixels[(size_t(y) * size + x) * 4]; };
+    const uint8_t* centre = at(size / 2, size / 2);
+    EXPECT_GT(centre[1], centre[0] + 40);
+    EXPECT_GT(centre[1], centre[2] + 40);
+    // The sun stands to the upper left behind the viewer: the sphere is lit there and dark
+    // at the lower right, and it is round: the corners show the floor, not the material.
+    EXPECT_GT(at(size / 4 + 16, size / 4 + 16)[1], at(size * 3 / 4 - 12, size * 3 / 4 - 12)[1] + 30);
+    // (Grey up to the little green light the sphere throws on the floor.)
+    for (const uint8_t* corner : {at(0, 0), at(size - 1, 0), at(0, size - 1)}) {
+        EXPECT_NEAR(corner[0], corner[1], 24);
+        EXPECT_NEAR(corner[1], corner[2], 24);
+    }
+    if (const char* keep = std::getenv("ZARNIK_KEEP_PREVIEW")) {
+        png_image image;
+        std::memset(&image, 0, sizeof image);
+        image.version = PNG_IMAGE_VERSION;
+        image.width = image.height = size;
+        image.format = PNG_FORMAT_RGBA;
+        png_image_write_to_file(&image, keep, 0, pixels.data(), 0, nullptr);
+    }
 }
 
 }  // namespace
