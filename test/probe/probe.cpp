@@ -8,6 +8,7 @@
 
 #include <ruby.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -278,10 +279,12 @@ VALUE RestartCount(VALUE) {
     });
 }
 
-// Saves the current picture as a PNG file; false when there is none or it cannot be written.
+// Saves the current picture as a PNG file; false when there is none, when it cannot be
+// written, or for a path with a NUL byte (no file could have that name).
 VALUE RenderImage(VALUE, VALUE path) {
     RequireString(path, "path");
-    const char* text = StringValueCStr(path);     // raises for a path with a NUL byte
+    if (std::memchr(RSTRING_PTR(path), 0, size_t(RSTRING_LEN(path)))) return Qfalse;
+    const char* text = StringValueCStr(path);
     VALUE answer = Guard([&](int&) -> VALUE { return Bool(Testing::Started() && ApiRenderEngine::saveImage(text)); });
     RB_GC_GUARD(path);
     return answer;

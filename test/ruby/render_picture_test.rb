@@ -89,7 +89,7 @@ class RenderPictureTest < Minitest::Test
       assert_equal false, ZarnikProbe.render_image(File.join(dir, "missing", "picture.png"))
     end
     assert_raises(TypeError) { ZarnikProbe.render_image(nil) }
-    assert_raises(ArgumentError) { ZarnikProbe.render_image("a\0b") }
+    assert_equal false, ZarnikProbe.render_image("a\0b")
   end
 
   def test_pausing_holds_the_samples_and_resuming_goes_on
