@@ -517,6 +517,38 @@ bool WaitForSamples(uint64_t samples, uint32_t timeoutMs) {
     return f->samplesDone() >= samples;
 }
 
+uint64_t CastPrimaryRays(Scene& scene, bool bare) {
+    scene.prepare();
+    const Basis b = CameraBasis(scene.camera);
+    uint64_t hits = 0;
+    for (uint32_t y = 0; y < scene.height; ++y)
+        for (uint32_t x = 0; x < scene.width; ++x) {
+            V3 origin, dir;
+            CameraRay(scene, b, float(x) + 0.5f, float(y) + 0.5f, 0, 0, origin, dir);
+            if (!bare) {
+                Hit hit;
+                hits += Intersect(scene, origin, dir, 0, hit) ? 1 : 0;
+                continue;
+            }
+            if (!scene.top()) continue;
+            RTCIntersectContext context;
+            rtcInitIntersectContext(&context);
+            RTCRayHit rh;
+            rh.ray.org_x = origin.x, rh.ray.org_y = origin.y, rh.ray.org_z = origin.z;
+            rh.ray.dir_x = dir.x, rh.ray.dir_y = dir.y, rh.ray.dir_z = dir.z;
+            rh.ray.tnear = 0;
+            rh.ray.tfar = INFINITY;
+            rh.ray.mask = 0xFFFFFFFFu;
+            rh.ray.time = 0;
+            rh.ray.flags = 0;
+            rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+            rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+            rtcIntersect1(scene.top(), &context, &rh);
+            hits += rh.hit.geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
+        }
+    return hits;
+}
+
 void RenderNow(Scene& scene, uint32_t samples, Picture& out) {
     scene.prepare();
     std::vector<float> sums(size_t(scene.width) * scene.height * 3, 0.0f);
