@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "core.h"
+#include "session.h"
 
 namespace Zarnik {
 namespace Engine {
@@ -208,7 +209,10 @@ void ApiChangeManager::stopObserving() {
 }
 
 void ApiChangeManager::update() {
-    GuardedVoid([]() { ++Engine::State().updates; });
+    GuardedVoid([]() {
+        ++Engine::State().updates;
+        TakeInChanges();
+    });
 }
 
 uint64_t ApiChangeManager::updateCount() {

@@ -15,6 +15,8 @@ bool EngineStarted();
 // Back to the state of a freshly loaded library (engine exit).
 void ResetSession();
 void ResetRenderState();
+// A batch of edits is complete: a running or paused render starts over on them.
+void TakeInChanges();
 void ResetWindow();
 
 // "running", "paused" or "stopped".

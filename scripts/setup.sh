@@ -6,6 +6,7 @@ packages=(
   ruby ruby-dev ruby-minitest
   libgoogle-glog-dev libjsoncpp-dev libpng-dev libpugixml-dev zlib1g-dev
   libgtest-dev libgmock-dev ccache
+  libembree-dev libjpeg-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -48,6 +48,20 @@ public:
     // bytes, rows top to bottom. False (buffer untouched) for a node that is not a material.
     static bool previewMaterial(ApiNode* material, uint32_t width, uint32_t height, uint32_t samples,
                                 float distance, PreviewType type, uint8_t* buffer);
+
+    // The picture of the current frame: 8-bit RGBA, rows top to bottom, after exposure and
+    // display encoding, with the samples every pixel has. With a null buffer only the sizes
+    // are answered. False when nothing was rendered since the engine started, or when the
+    // buffer holds fewer than width x height x 4 bytes.
+    static bool copyImage(uint32_t& width, uint32_t& height, uint64_t& samples, uint8_t* buffer,
+                          size_t bufferSize);
+    // Saves the picture as a PNG file; false when there is none or the file cannot be written.
+    static bool saveImage(const char* path);
+    // Samples every pixel of the current frame has.
+    static uint64_t samplesDone();
+    // Waits until the frame has that many samples, or rendering cannot reach them (paused,
+    // stopped, restarted, finished), or the time is up; true when they were reached.
+    static bool waitForSamples(uint64_t samples, uint32_t timeoutMs);
 };
 
 class ApiChangeManager {

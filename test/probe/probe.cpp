@@ -8,6 +8,7 @@
 
 #include <ruby.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -292,6 +293,32 @@ VALUE RestartCount(VALUE) {
     });
 }
 
+// Saves the current picture as a PNG file; false when there is none, when it cannot be
+// written, or for a path with a NUL byte (no file could have that name).
+VALUE RenderImage(VALUE, VALUE path) {
+    RequireString(path, "path");
+    if (std::memchr(RSTRING_PTR(path), 0, size_t(RSTRING_LEN(path)))) return Qfalse;
+    const char* text = StringValueCStr(path);
+    VALUE answer = Guard([&](int&) -> VALUE { return Bool(Testing::Started() && ApiRenderEngine::saveImage(text)); });
+    RB_GC_GUARD(path);
+    return answer;
+}
+
+VALUE SamplesDone(VALUE) {
+    return Guard([](int&) -> VALUE { return Testing::Started() ? ULL2NUM(ApiRenderEngine::samplesDone()) : Qnil; });
+}
+
+// Waits (Ruby's lock held: the workers never need it) until the picture has the samples.
+VALUE WaitForSamples(VALUE, VALUE samples, VALUE timeoutMs) {
+    uint64_t count = 0;
+    uint32_t timeout = 0;
+    const bool countOk = ToU64(samples, "samples", count);
+    const bool timeoutOk = ToU32(timeoutMs, "timeout", timeout);
+    return Guard([&](int&) -> VALUE {
+        return Bool(countOk && timeoutOk && Testing::Started() && ApiRenderEngine::waitForSamples(count, timeout));
+    });
+}
+
 VALUE UpdateCount(VALUE) {
     return Guard([](int&) -> VALUE {
         return Testing::Started() ? ULL2NUM(ApiChangeManager::updateCount()) : Qnil;
@@ -367,6 +394,9 @@ extern "C" __attribute__((visibility("default"))) void Init_zarnik_probe() {
         {"render_state", RUBY_METHOD_FUNC(RenderState), 0},
         {"restart_count", RUBY_METHOD_FUNC(RestartCount), 0},
         {"update_count", RUBY_METHOD_FUNC(UpdateCount), 0},
+        {"render_image", RUBY_METHOD_FUNC(RenderImage), 1},
+        {"samples_done", RUBY_METHOD_FUNC(SamplesDone), 0},
+        {"wait_for_samples", RUBY_METHOD_FUNC(WaitForSamples), 2},
         {"window_visible?", RUBY_METHOD_FUNC(WindowVisible), 0},
         {"window_extent", RUBY_METHOD_FUNC(WindowExtent), 0},
         {"close_window", RUBY_METHOD_FUNC(CloseWindow), 0},

@@ -1,0 +1,532 @@
+// The render target's snapshot and its ray-query structures.
+#include "render/scene.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "core.h"
+
+namespace Zarnik {
+namespace Engine {
+namespace Render {
+namespace {
+
+constexpr PinId kCameraPin = 19, kEnvironmentPin = 43, kImagerPin = 78, kKernelPin = 89, kGeometryPin = 111,
+                kFilmPin = 311;
+constexpr PinId kResolution = 198, kExposure = 340, kMaxSamples = 108, kChannel = 81, kZDepthMax = 257;
+constexpr PinId kPosition = 133, kTarget = 235, kUp = 248, kFov = 53, kOrthoWidth = 209, kOrthographic = 127,
+                kAperture = 8, kFocalDepth = 51, kAutoFocus = 12, kPixelAspect = 132, kPanoFovX = 54,
+                kPanoFovY = 55;
+constexpr PinId kSkyColour = 217, kGroundColour = 331, kPower = 138, kTextureInput = 240;
+constexpr PinId kDiffuse = 30, kTransmission = 145;
+constexpr NodeType kInfoKernel = 26, kSpecularMaterial = 18, kMixMaterial = 19, kPortalMaterial = 20;
+constexpr AttributeId kVerticesPerPoly = 189, kVertices = 190, kVertexIndices = 120, kNormals = 80,
+                      kNormalIndices = 115, kUvws = 184, kUvwIndices = 119, kPolyMaterials = 114;
+// Far more pixels than any film the settings allow at a size that fits in memory.
+constexpr uint64_t kMaxPixels = uint64_t(1) << 24;
+constexpr uint64_t kMaxImagePixels = uint64_t(1) << 26;
+constexpr int kMaxGroupDepth = 64;
+
+V3 Make(float_3 v) { return {v.x, v.y, v.z}; }
+V3 Make(float x, float y, float z) { return {x, y, z}; }
+
+float ToLinear(float display) { return std::pow(std::max(display, 0.0f), 2.2f); }
+
+// The array of an attribute when it holds the expected kind, else null with count 0.
+template <typename T>
+const T* ArrayOf(const NodeImpl* node, AttributeId id, AttributeType kind, size_t& count) {
+    count = 0;
+    const int ix = AttrIndex(node, id);
+    if (ix < 0) return nullptr;
+    const AttrValue& value = node->attrs[size_t(ix)];
+    if (value.kind() != kind || ElementSize(kind) != sizeof(T)) return nullptr;
+    count = value.count();
+    return count ? static_cast<const T*>(value.rawData()) : nullptr;
+}
+
+NodeImpl* Input(NodeImpl* node, uint32_t pinIx) {
+    return node && pinIx < node->pins.size() ? node->pins[pinIx].node : nullptr;
+}
+
+NodeImpl* InputById(NodeImpl* node, PinId id) {
+    uint32_t ix;
+    return node && FindPinById(node, id, ix) ? node->pins[ix].node : nullptr;
+}
+
+NodeImpl* LookThroughLinks(NodeImpl* node) {
+    for (int hops = 0; node && node->nodeType == Types::Link && hops < 16; ++hops)
+        node = InputById(node, Pins::LinkInput);
+    return node;
+}
+
+bool AverageImageColour(const char* path, V3& colour) {
+    if (!path || !*path) return false;
+    png_image image;
+    std::memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path)) return false;
+    if (image.width == 0 || image.height == 0 || uint64_t(image.width) * image.height > kMaxImagePixels) {
+        png_image_free(&image);
+        return false;
+    }
+    image.format = PNG_FORMAT_RGB;
+    std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
+        png_image_free(&image);
+        return false;
+    }
+    double sum[3] = {0, 0, 0};
+    const size_t count = size_t(image.width) * image.height;
+    for (size_t i = 0; i < count; ++i)
+        for (int c = 0; c < 3; ++c) sum[c] += pixels[i * 3 + size_t(c)];
+    colour = Make(ToLinear(float(sum[0] / count / 255.0)), ToLinear(float(sum[1] / count / 255.0)),
+                  ToLinear(float(sum[2] / count / 255.0)));
+    return true;
+}
+
+class Builder {
+public:
+    explicit Builder(Scene& scene) : s(scene) {
+        s.materials.push_back(MaterialData());
+    }
+
+    void readSettings(NodeImpl* target) {
+        NodeImpl* film = InputById(target, kFilmPin);
+        const int32_2 size = film ? film->getPinInt2(kResolution) : int32_2{1024, 768};
+        if (size.x > 0 && size.y > 0 && uint64_t(size.x) * uint64_t(size.y) <= kMaxPixels) {
+            s.width = uint32_t(size.x);
+            s.height = uint32_t(size.y);
+        }
+        if (NodeImpl* imager = InputById(target, kImagerPin)) {
+            const float e = imager->getPinFloat(kExposure);
+            s.exposure = std::isfinite(e) && e > 0 ? e : 1.0f;
+        }
+        if (NodeImpl* kernel = InputById(target, kKernelPin)) {
+            const int samples = kernel->getPinInt(kMaxSamples);
+            s.kernel.maxSamples = uint64_t(std::max(samples, 1));
+            if (kernel->nodeType == kInfoKernel) {
+                s.kernel.kind = KernelKind::InfoChannel;
+                s.kernel.channel = kernel->getPinInt(kChannel);
+                const float z = kernel->getPinFloat(kZDepthMax);
+                s.kernel.zDepthMax = std::isfinite(z) && z > 0 ? z : 5.0f;
+            }
+        }
+        readCamera(InputById(target, kCameraPin));
+        readEnvironment(InputById(target, kEnvironmentPin));
+    }
+
+    uint32_t materialOf(NodeImpl* node) { return material(node); }
+
+    uint32_t addMaterial(V3 diffuse) {
+        MaterialData m;
+        m.diffuse = diffuse;
+        s.materials.push_back(m);
+        return uint32_t(s.materials.size() - 1);
+    }
+
+    // A mesh made here rather than read from a node, shown once with the given slot materials.
+    void addShape(std::shared_ptr<MeshData> mesh, SlotMaterials slots, const Matrix<float>& m) {
+        mesh->positions.insert(mesh->positions.end(), {0.0f, 0.0f, 0.0f});
+        s.meshes.push_back(std::move(mesh));
+        s.slotSets.push_back(std::move(slots));
+        addInstance(uint32_t(s.meshes.size() - 1), uint32_t(s.slotSets.size() - 1), m);
+    }
+
+    void readGeometry(NodeImpl* node, int depth) {
+        if (!node || depth > kMaxGroupDepth) return;
+        switch (node->nodeType) {
+        case Types::GeometryGroup:
+            for (uint32_t i = 0; i < node->pins.size(); ++i) readGeometry(Input(node, i), depth + 1);
+            break;
+        case Types::Placement: {
+            uint32_t mesh, slotSet;
+            if (!resolveShape(Input(node, 0), mesh, slotSet)) break;
+            size_t count;
+            const Matrix<float>* m = ArrayOf<Matrix<float>>(node, Attrs::Transforms, AttrKind::Matrix, count);
+            for (size_t i = 0; i < count; ++i) addInstance(mesh, slotSet, m[i]);
+            break;
+        }
+        case Types::Mesh:
+        case Types::MaterialOverride: {
+            uint32_t mesh, slotSet;
+            if (resolveShape(node, mesh, slotSet)) addInstance(mesh, slotSet, Matrix<float>::identity());
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+private:
+    void readCamera(NodeImpl* camera) {
+        CameraData& c = s.camera;
+        if (!camera || (camera->nodeType != Types::ThinLensCamera && camera->nodeType != Types::PanoramicCamera))
+            return;
+        c.position = Make(camera->getPinFloat3(kPosition));
+        c.target = Make(camera->getPinFloat3(kTarget));
+        c.up = Make(camera->getPinFloat3(kUp));
+        if (camera->nodeType == Types::PanoramicCamera) {
+            c.kind = CameraKind::Panoramic;
+            c.fovX = std::clamp(camera->getPinFloat(kPanoFovX), 1.0f, 360.0f);
+            c.fovY = std::clamp(camera->getPinFloat(kPanoFovY), 1.0f, 180.0f);
+            return;
+        }
+        c.kind = camera->getPinBool(kOrthographic) ? CameraKind::Orthographic : CameraKind::ThinLens;
+        c.fovX = std::clamp(camera->getPinFloat(kFov), 1.0f, 179.0f);
+        const float width = camera->getPinFloat(kOrthoWidth);
+        c.orthoWidth = std::isfinite(width) && width > 0 ? width : 1.0f;
+        const float aperture = camera->getPinFloat(kAperture) * 0.01f;
+        c.apertureRadius = std::isfinite(aperture) && aperture > 0 ? aperture : 0.0f;
+        const float dx = c.target.x - c.position.x, dy = c.target.y - c.position.y, dz = c.target.z - c.position.z;
+        const float depth = camera->getPinBool(kAutoFocus) ? std::sqrt(dx * dx + dy * dy + dz * dz)
+                                                          : camera->getPinFloat(kFocalDepth);
+        c.focalDepth = std::isfinite(depth) && depth > 1e-4f ? depth : 10.0f;
+        const float aspect = camera->getPinFloat(kPixelAspect);
+        c.pixelAspect = std::isfinite(aspect) && aspect > 0 ? aspect : 1.0f;
+    }
+
+    void readEnvironment(NodeImpl* env) {
+        EnvironmentData& e = s.environment;
+        if (!env) return;
+        const float power = env->getPinFloat(kPower);
+        e.power = std::isfinite(power) && power >= 0 ? power : 1.0f;
+        if (env->nodeType == Types::Daylight) {
+            e.kind = EnvironmentKind::Daylight;
+            V3 d = Make(env->getPinFloat3(Pins::SunDirection));
+            const float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+            e.sunDirection = std::isfinite(len) && len > 1e-6f ? Make(d.x / len, d.y / len, d.z / len) : Make(0, 1, 0);
+            e.skyColour = Make(env->getPinFloat3(kSkyColour));
+            e.groundColour = Make(env->getPinFloat3(kGroundColour));
+            return;
+        }
+        e.kind = EnvironmentKind::Colour;
+        e.colour = textureColour(InputById(env, kTextureInput), Make(1, 1, 1));
+    }
+
+    V3 textureColour(NodeImpl* input, V3 fallback) {
+        if (!input) return fallback;
+        Components c;
+        const int valueIx = AttrIndex(input, Attrs::Value);
+        const bool hasValue = valueIx >= 0 && input->attrs[size_t(valueIx)].components(0, c) &&
+                              FamilyOf(input->attrs[size_t(valueIx)].kind()) == ValueFamily::Real;
+        if (input->nodeType == Types::RgbTexture && hasValue) return Make(c.reals[0], c.reals[1], c.reals[2]);
+        if (input->nodeType == Types::FloatTexture && hasValue) return Make(c.reals[0], c.reals[0], c.reals[0]);
+        if (input->nodeType == Types::ImageTexture) {
+            const int fileIx = AttrIndex(input, Attrs::Filename);
+            const char* path = fileIx >= 0 ? input->attrs[size_t(fileIx)].text(0) : nullptr;
+            const std::string key = path ? path : "";
+            auto it = images.find(key);
+            if (it == images.end()) {
+                V3 average;
+                it = images.emplace(key, AverageImageColour(path, average) ? average : fallback).first;
+            }
+            return it->second;
+        }
+        return fallback;
+    }
+
+    uint32_t material(NodeImpl* node) {
+        node = LookThroughLinks(node);
+        if (!node || !node->desc || !node->desc->isMaterial) return 0;
+        auto it = materialIx.find(node->id);
+        if (it != materialIx.end()) return it->second;
+        MaterialData m;
+        m.nodeId = node->id;
+        NodeImpl* surface = node;
+        // A mix shows its first material until the blend is traced per sample.
+        for (int hops = 0; surface && surface->nodeType == kMixMaterial && hops < 16; ++hops)
+            surface = LookThroughLinks(InputById(surface, 238));
+        if (!surface || surface->nodeType == kMixMaterial) {
+            m.diffuse = Make(0.5f, 0.5f, 0.5f);
+        } else if (surface->nodeType == kPortalMaterial) {
+            m.kind = MaterialKind::Portal;
+        } else {
+            const PinId colourPin = surface->nodeType == kSpecularMaterial ? kTransmission : kDiffuse;
+            m.diffuse = textureColour(InputById(surface, colourPin), Make(0.2176f, 0.2176f, 0.2176f));
+        }
+        for (float* c : {&m.diffuse.x, &m.diffuse.y, &m.diffuse.z}) *c = std::isfinite(*c) ? std::clamp(*c, 0.0f, 1.0f) : 0.0f;
+        const uint32_t ix = uint32_t(s.materials.size());
+        s.materials.push_back(m);
+        materialIx.emplace(node->id, ix);
+        return ix;
+    }
+
+    // The mesh behind a mesh or override node and the materials its slots show.
+    bool resolveShape(NodeImpl* node, uint32_t& meshIx, uint32_t& slotSet) {
+        if (!node) return false;
+        NodeImpl* over = nullptr;
+        NodeImpl* meshNode = node;
+        if (node->nodeType == Types::MaterialOverride) {
+            over = node;
+            meshNode = Input(node, 0);
+        }
+        if (!meshNode || meshNode->nodeType != Types::Mesh) return false;
+        if (!mesh(meshNode, meshIx)) return false;
+        const uint64_t key = over ? over->id : meshNode->id;
+        auto it = slotSetIx.find(key);
+        if (it != slotSetIx.end()) {
+            slotSet = it->second;
+            return true;
+        }
+        SlotMaterials slots(std::max<uint32_t>(s.meshes[meshIx]->slotCount, 1), 0);
+        for (uint32_t i = 0; i < slots.size(); ++i) {
+            uint32_t m = over ? material(Input(over, i + 1)) : 0;
+            if (m == 0) m = material(Input(meshNode, i));
+            slots[i] = m;
+        }
+        slotSet = uint32_t(s.slotSets.size());
+        s.slotSets.push_back(std::move(slots));
+        slotSetIx.emplace(key, slotSet);
+        return true;
+    }
+
+    bool mesh(NodeImpl* node, uint32_t& ix) {
+        auto it = meshIx.find(node->id);
+        if (it != meshIx.end()) {
+            ix = it->second;
+            return ix != UINT32_MAX;
+        }
+        auto data = std::make_shared<MeshData>();
+        if (!copyMesh(node, *data)) {
+            meshIx.emplace(node->id, UINT32_MAX);
+            return false;
+        }
+        ix = uint32_t(s.meshes.size());
+        s.meshes.push_back(std::move(data));
+        meshIx.emplace(node->id, ix);
+        return true;
+    }
+
+    // Polygons become fans of triangles; corners that point outside their arrays drop the polygon.
+    static bool copyMesh(NodeImpl* node, MeshData& out) {
+        size_t nv, ni, npoly, nn, nni, nu, nui, nslot;
+        const float_3* v = ArrayOf<float_3>(node, kVertices, AttrKind::Float3, nv);
+        const int32_t* vi = ArrayOf<int32_t>(node, kVertexIndices, AttrKind::Int, ni);
+        const int32_t* per = ArrayOf<int32_t>(node, kVerticesPerPoly, AttrKind::Int, npoly);
+        const float_3* n = ArrayOf<float_3>(node, kNormals, AttrKind::Float3, nn);
+        const int32_t* nix = ArrayOf<int32_t>(node, kNormalIndices, AttrKind::Int, nni);
+        const float_3* uv = ArrayOf<float_3>(node, kUvws, AttrKind::Float3, nu);
+        const int32_t* uix = ArrayOf<int32_t>(node, kUvwIndices, AttrKind::Int, nui);
+        const int32_t* slot = ArrayOf<int32_t>(node, kPolyMaterials, AttrKind::Int, nslot);
+        const int ni2 = AttrIndex(node, Attrs::MaterialNames);
+        out.nodeId = node->id;
+        out.slotCount = ni2 >= 0 ? uint32_t(std::min<size_t>(node->attrs[size_t(ni2)].count(), UINT32_MAX)) : 0;
+        if (!v || !vi || nv == 0 || nv >= UINT32_MAX) return false;
+        const bool useNormals = n && nix && nni == ni;
+        const bool useUvs = uv && uix && nui == ni;
+        out.positions.reserve(nv * 3 + 3);
+        for (size_t i = 0; i < nv; ++i) {
+            const bool ok = std::isfinite(v[i].x) && std::isfinite(v[i].y) && std::isfinite(v[i].z);
+            out.positions.push_back(ok ? v[i].x : 0.0f);
+            out.positions.push_back(ok ? v[i].y : 0.0f);
+            out.positions.push_back(ok ? v[i].z : 0.0f);
+        }
+        out.positions.insert(out.positions.end(), {0.0f, 0.0f, 0.0f});
+        if (useNormals) out.normals.assign(reinterpret_cast<const V3*>(n), reinterpret_cast<const V3*>(n) + nn);
+        if (useUvs) out.uvws.assign(reinterpret_cast<const V3*>(uv), reinterpret_cast<const V3*>(uv) + nu);
+        const size_t polys = per ? npoly : ni / 3;
+        out.triangles.reserve(ni);
+        size_t corner = 0;
+        for (size_t p = 0; p < polys; ++p) {
+            const size_t k = per ? size_t(std::max(per[p], 0)) : 3;
+            if (k > ni - corner) break;
+            bool valid = k >= 3;
+            for (size_t c = 0; valid && c < k; ++c) {
+                const int32_t x = vi[corner + c];
+                valid = x >= 0 && size_t(x) < nv;
+                if (useNormals) valid = valid && nix[corner + c] >= 0 && size_t(nix[corner + c]) < nn;
+                if (useUvs) valid = valid && uix[corner + c] >= 0 && size_t(uix[corner + c]) < nu;
+            }
+            const int32_t polySlot = slot && p < nslot && slot[p] >= 0 ? slot[p] : 0;
+            for (size_t c = 1; valid && c + 1 < k; ++c) {
+                for (size_t corners : {size_t(0), c, c + 1}) {
+                    out.triangles.push_back(uint32_t(vi[corner + corners]));
+                    if (useNormals) out.normalIx.push_back(nix[corner + corners]);
+                    if (useUvs) out.uvwIx.push_back(uix[corner + corners]);
+                }
+                out.slots.push_back(polySlot);
+            }
+            corner += k;
+        }
+        if (!useNormals) out.normals.clear();
+        if (!useUvs) out.uvws.clear();
+        return !out.triangles.empty();
+    }
+
+    void addInstance(uint32_t mesh, uint32_t slotSet, const Matrix<float>& m) {
+        Instance inst;
+        inst.mesh = mesh;
+        inst.slotSet = slotSet;
+        bool finite = true;
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 4; ++c) {
+                inst.m[r][c] = m.m[r][c];
+                finite = finite && std::isfinite(m.m[r][c]);
+            }
+        if (finite) s.instances.push_back(inst);
+    }
+
+    Scene& s;
+    std::unordered_map<uint64_t, uint32_t> meshIx, slotSetIx, materialIx;
+    std::unordered_map<std::string, V3> images;
+};
+
+}  // namespace
+
+Scene::~Scene() {
+    for (auto& mesh : meshes)
+        if (mesh->scene) rtcReleaseScene(mesh->scene);
+    if (mTop) rtcReleaseScene(mTop);
+    if (mDevice) rtcReleaseDevice(mDevice);
+}
+
+bool Scene::prepare() {
+    std::call_once(mOnce, [this]() {
+        mDevice = rtcNewDevice("threads=1");
+        if (!mDevice) return;
+        mTop = rtcNewScene(mDevice);
+        for (auto& mesh : meshes) {
+            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_TRIANGLE);
+            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh->positions.data(), 0,
+                                       3 * sizeof(float), mesh->positions.size() / 3 - 1);
+            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh->triangles.data(), 0,
+                                       3 * sizeof(uint32_t), mesh->triangleCount());
+            rtcCommitGeometry(geom);
+            mesh->scene = rtcNewScene(mDevice);
+            rtcAttachGeometry(mesh->scene, geom);
+            rtcReleaseGeometry(geom);
+            rtcCommitScene(mesh->scene);
+        }
+        for (const Instance& inst : instances) {
+            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_INSTANCE);
+            rtcSetGeometryInstancedScene(geom, meshes[inst.mesh]->scene);
+            rtcSetGeometryTransform(geom, 0, RTC_FORMAT_FLOAT3X4_ROW_MAJOR, &inst.m[0][0]);
+            rtcCommitGeometry(geom);
+            rtcAttachGeometry(mTop, geom);
+            rtcReleaseGeometry(geom);
+        }
+        rtcCommitScene(mTop);
+        mReady = rtcGetDeviceError(mDevice) == RTC_ERROR_NONE;
+    });
+    return mReady;
+}
+
+std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {
+    auto scene = std::make_shared<Scene>();
+    Builder builder(*scene);
+    if (target) {
+        builder.readSettings(target);
+        builder.readGeometry(InputById(target, kGeometryPin), 0);
+    } else {
+        scene->width = 1024;
+        scene->height = 768;
+    }
+    if (scene->width == 0 || scene->height == 0) return nullptr;
+    return scene;
+}
+
+namespace {
+
+std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments) {
+    auto mesh = std::make_shared<MeshData>();
+    for (uint32_t r = 0; r <= rings; ++r) {
+        const float theta = 3.14159265f * float(r) / float(rings);
+        for (uint32_t g = 0; g <= segments; ++g) {
+            const float phi = 2.0f * 3.14159265f * float(g) / float(segments);
+            const V3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
+            mesh->positions.insert(mesh->positions.end(), {n.x * radius, n.y * radius, n.z * radius});
+            mesh->normals.push_back(n);
+        }
+    }
+    for (uint32_t r = 0; r < rings; ++r)
+        for (uint32_t g = 0; g < segments; ++g) {
+            const uint32_t a = r * (segments + 1) + g, b = a + segments + 1;
+            for (uint32_t i : {a, b, a + 1, a + 1, b, b + 1}) mesh->triangles.push_back(i);
+            mesh->slots.insert(mesh->slots.end(), {0, 0});
+        }
+    mesh->normalIx.assign(mesh->triangles.begin(), mesh->triangles.end());
+    mesh->slotCount = 1;
+    return mesh;
+}
+
+// Tiles of two alternating slots in the plane y = 0.
+std::shared_ptr<MeshData> Checker(float half, uint32_t tiles) {
+    auto mesh = std::make_shared<MeshData>();
+    const float step = 2.0f * half / float(tiles);
+    for (uint32_t i = 0; i < tiles; ++i)
+        for (uint32_t j = 0; j < tiles; ++j) {
+            const uint32_t base = uint32_t(mesh->positions.size() / 3);
+            const float x = -half + step * float(i), z = -half + step * float(j);
+            mesh->positions.insert(mesh->positions.end(),
+                                   {x, 0, z, x + step, 0, z, x + step, 0, z + step, x, 0, z + step});
+            for (uint32_t k : {0u, 2u, 1u, 0u, 3u, 2u}) mesh->triangles.push_back(base + k);
+            const int32_t slot = int32_t((i + j) % 2);
+            mesh->slots.insert(mesh->slots.end(), {slot, slot});
+        }
+    mesh->slotCount = 2;
+    return mesh;
+}
+
+}  // namespace
+
+std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t height, float distance, bool flat) {
+    if (!material || !material->desc || !material->desc->isMaterial || width == 0 || height == 0 ||
+        uint64_t(width) * height > kMaxPixels)
+        return nullptr;
+    auto scene = std::make_shared<Scene>();
+    Builder builder(*scene);
+    scene->width = width;
+    scene->height = height;
+    scene->kernel.maxDepth = 3;
+    const uint32_t shown = builder.materialOf(material);
+    if (shown == 0) return nullptr;
+    EnvironmentData& env = scene->environment;
+    env.sunDirection = Make(-0.4082483f, 0.8164966f, 0.4082483f);     // upper left, behind the viewer
+    // Neutral light, so that the preview shows the material's own colour.
+    env.skyColour = Make(0.5f, 0.5f, 0.5f);
+    env.groundColour = Make(0.3f, 0.3f, 0.3f);
+    env.power = 0.8f;
+    CameraData& c = scene->camera;
+    if (flat) {
+        c.kind = CameraKind::Orthographic;
+        c.position = Make(0, 0, 5);
+        c.orthoWidth = 2.0f;
+        auto square = std::make_shared<MeshData>();
+        square->positions = {-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0};
+        square->triangles = {0, 1, 2, 0, 2, 3};
+        square->slots = {0, 0};
+        square->slotCount = 1;
+        builder.addShape(square, {shown}, Matrix<float>::identity());
+        env.sunDirection = Make(0, 0, 1);
+        return scene;
+    }
+    const float d = std::isfinite(distance) && distance > 0 ? std::clamp(distance, 0.25f, 20.0f) : 1.0f;
+    c.position = Make(0, 1.0f + 2.6f * d, 3.8f * d);
+    c.target = Make(0, 1.0f, 0);
+    c.fovX = 40.0f;
+    Matrix<float> lift = Matrix<float>::identity();
+    lift.m[1][3] = 1.0f;
+    builder.addShape(Sphere(1.0f, 48, 96), {shown}, lift);
+    const uint32_t light = builder.addMaterial(Make(0.6f, 0.6f, 0.6f));
+    const uint32_t dark = builder.addMaterial(Make(0.2f, 0.2f, 0.2f));
+    builder.addShape(Checker(40.0f, 64), {light, dark}, Matrix<float>::identity());
+    return scene;
+}
+
+V3 MaterialIdColour(uint64_t id) {
+    if (id == 0) return {0, 0, 0};
+    uint64_t h = id * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    // Channels from 1/8 to 1 in steps of 1/8, so 8-bit readings tell them apart.
+    return {float((h & 7) + 1) / 8.0f, float(((h >> 3) & 7) + 1) / 8.0f, float(((h >> 6) & 7) + 1) / 8.0f};
+}
+
+}  // namespace Render
+}  // namespace Engine
+}  // namespace Zarnik

@@ -1,0 +1,137 @@
+// What the render workers read: a copy of the render target taken under the engine's lock,
+// and the ray-query structures built from it on a worker. Nothing here points back into the
+// node graph, so the host may edit, rebuild or delete the scene while a frame renders.
+#pragma once
+
+#include <embree3/rtcore.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "zarnik.h"
+
+namespace Zarnik {
+namespace Engine {
+
+class NodeImpl;
+
+namespace Render {
+
+struct V3 {
+    float x = 0, y = 0, z = 0;
+};
+
+// One triangle mesh, shared by every placement that shows it.
+struct MeshData {
+    uint64_t nodeId = 0;
+    std::vector<float> positions;        // x y z per vertex, plus one padding vertex for the ray queries
+    std::vector<uint32_t> triangles;     // three vertex indices per triangle
+    std::vector<int32_t> slots;          // material slot per triangle
+    std::vector<V3> normals;
+    std::vector<int32_t> normalIx;       // three per triangle, or empty
+    std::vector<V3> uvws;
+    std::vector<int32_t> uvwIx;          // three per triangle, or empty
+    uint32_t slotCount = 0;
+    RTCScene scene = nullptr;            // built on a worker
+    uint32_t triangleCount() const { return uint32_t(triangles.size() / 3); }
+};
+
+enum class MaterialKind { Diffuse, Portal };
+
+struct MaterialData {
+    uint64_t nodeId = 0;                 // 0 for the default material
+    MaterialKind kind = MaterialKind::Diffuse;
+    V3 diffuse{0.5f, 0.5f, 0.5f};
+    V3 emission{0, 0, 0};
+};
+
+// The materials per slot of one placement (or of a mesh wired in directly).
+typedef std::vector<uint32_t> SlotMaterials;
+
+struct Instance {
+    uint32_t mesh = 0;
+    uint32_t slotSet = 0;
+    float m[3][4];                       // object to world, translation in the last column
+};
+
+enum class CameraKind { ThinLens, Orthographic, Panoramic };
+
+struct CameraData {
+    CameraKind kind = CameraKind::ThinLens;
+    V3 position{0, 0, 5}, target{0, 0, 0}, up{0, 1, 0};
+    float fovX = 45.0f;                  // degrees across the image width (panoramic: full angle)
+    float fovY = 180.0f;                 // panoramic only
+    float orthoWidth = 1.0f;             // metres across the image width
+    float apertureRadius = 0.0f;         // metres
+    float focalDepth = 10.0f;
+    float pixelAspect = 1.0f;
+};
+
+enum class EnvironmentKind { Daylight, Colour };
+
+struct EnvironmentData {
+    EnvironmentKind kind = EnvironmentKind::Daylight;
+    V3 sunDirection{0, 1, 0};            // towards the sun, unit length
+    V3 sunColour{1, 1, 1};               // irradiance on a plane facing the sun
+    V3 skyColour{0.05f, 0.3f, 1.0f};
+    V3 groundColour{0.4f, 0.4f, 0.4f};
+    float power = 1.0f;
+    V3 colour{0, 0, 0};                  // plain colour environments
+};
+
+enum class KernelKind { PathTracing, InfoChannel };
+
+// Info channels the renderer produces; the numbers are the kernel's channel choices.
+enum InfoChannel : int32_t { GeometricNormal = 0, ShadingNormal = 1, Position = 2, ZDepth = 3, MaterialId = 4 };
+
+struct KernelData {
+    KernelKind kind = KernelKind::PathTracing;
+    int32_t channel = GeometricNormal;
+    uint64_t maxSamples = 16000;
+    float zDepthMax = 5.0f;
+    uint32_t maxDepth = 8;
+};
+
+class Scene {
+public:
+    ~Scene();
+
+    uint32_t width = 0, height = 0;
+    float exposure = 1.0f;
+    CameraData camera;
+    EnvironmentData environment;
+    KernelData kernel;
+    std::vector<std::shared_ptr<MeshData>> meshes;
+    std::vector<MaterialData> materials;     // index 0: the default material
+    std::vector<SlotMaterials> slotSets;
+    std::vector<Instance> instances;         // index = instance id of the top-level structure
+
+    // Builds the ray-query structures once; every worker calls it, the first one builds.
+    // False when they could not be made (the frame then renders the environment only).
+    bool prepare();
+    RTCScene top() const { return mTop; }
+
+private:
+    std::once_flag mOnce;
+    bool mReady = false;
+    RTCDevice mDevice = nullptr;
+    RTCScene mTop = nullptr;
+};
+
+// Copies what the render target holds; the caller holds the engine's lock. Null when the
+// target has no usable film size.
+std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target);
+
+// A material shown on a sphere over a checker floor under fixed daylight (flat: on a square
+// that fills the picture); null for a node that is not a material.
+std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t height, float distance, bool flat);
+
+// The colour the material-id channel shows for a material node (0: no material).
+V3 MaterialIdColour(uint64_t materialNodeId);
+
+}  // namespace Render
+}  // namespace Engine
+}  // namespace Zarnik
