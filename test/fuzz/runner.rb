@@ -15,7 +15,7 @@ require "tmpdir"
 require "fileutils"
 require "rbconfig"
 
-options = { seconds: 60, seed: nil, steps: 400, hang: 30, out: Dir.pwd, preload: nil, ext: nil }
+options = { seconds: 60, seed: nil, steps: 400, hang: 30, out: Dir.pwd, preload: ENV["ZARNIKSU_PRELOAD"], ext: nil }
 OptionParser.new do |o|
   o.on("--ext DIR") { |v| options[:ext] = v }
   o.on("--seconds N", Float) { |v| options[:seconds] = v }
@@ -26,7 +26,7 @@ OptionParser.new do |o|
   o.on("--preload LIB") { |v| options[:preload] = v }
 end.parse!
 abort "--ext is required" unless options[:ext]
-seed = options[:seed] || Random.new_seed % 1_000_000_000
+seed = options[:seed] || ENV["ZARNIKSU_FUZZ_SEED"]&.then { |s| Integer(s) } || Random.new_seed % 1_000_000_000
 WORKER = File.join(__dir__, "worker.rb")
 puts "fuzz seed #{seed} (again: --seed #{seed}), #{options[:seconds]} s, #{options[:steps]} steps a slice"
 $stdout.flush
