@@ -15,7 +15,7 @@ require "tmpdir"
 require "fileutils"
 require "rbconfig"
 
-options = { seconds: 60, seed: nil, steps: 400, hang: 30, out: Dir.pwd, preload: ENV["ZARNIKSU_PRELOAD"], ext: nil }
+options = { seconds: 60, seed: nil, steps: 400, hang: nil, out: Dir.pwd, preload: ENV["ZARNIKSU_PRELOAD"], ext: nil }
 OptionParser.new do |o|
   o.on("--ext DIR") { |v| options[:ext] = v }
   o.on("--seconds N", Float) { |v| options[:seconds] = v }
@@ -26,6 +26,8 @@ OptionParser.new do |o|
   o.on("--preload LIB") { |v| options[:preload] = v }
 end.parse!
 abort "--ext is required" unless options[:ext]
+# The sanitizer build runs several times slower; the bound stays generous for it.
+options[:hang] ||= options[:preload] ? 90 : 30
 seed = options[:seed] || ENV["ZARNIKSU_FUZZ_SEED"]&.then { |s| Integer(s) } || Random.new_seed % 1_000_000_000
 WORKER = File.join(__dir__, "worker.rb")
 puts "fuzz seed #{seed} (again: --seed #{seed}), #{options[:seconds]} s, #{options[:steps]} steps a slice"
@@ -85,26 +87,17 @@ def report_lines(log)
   lines[start, 12]
 end
 
-# Steps that still fail, fewest first: the failing step alone, then delta debugging of the
-# steps before it, each trial in a fresh process.
-def shrink(options, seed, slice, failing, flag, deadline)
-  reproduces = lambda do |steps|
-    return false if Time.now > deadline
-
-    !run_worker(options, ["replay", seed, slice, steps.join(","), flag].compact).ok
-  end
-  return [failing] if reproduces.call([failing])
-
-  candidates = (0...failing).to_a
+# Delta debugging: the smallest part of items for which the block still answers true.
+def ddmin(items, deadline)
   granularity = 2
-  while candidates.size >= 1 && Time.now < deadline
-    chunk = (candidates.size / granularity.to_f).ceil
+  while items.size >= 2 && Time.now < deadline
+    chunk = (items.size / granularity.to_f).ceil
     reduced = false
-    candidates.each_slice(chunk).to_a.each do |part|
-      rest = candidates - part
-      next unless reproduces.call(rest + [failing])
+    items.each_slice(chunk).to_a.each do |part|
+      rest = items - part
+      next unless yield(rest)
 
-      candidates = rest
+      items = rest
       granularity = [granularity - 1, 2].max
       reduced = true
       break
@@ -112,9 +105,26 @@ def shrink(options, seed, slice, failing, flag, deadline)
     next if reduced
     break if chunk == 1
 
-    granularity = [granularity * 2, candidates.size].min
+    granularity = [granularity * 2, items.size].min
   end
-  candidates + [failing]
+  items = [] if items.size == 1 && yield([])
+  items
+end
+
+# The steps that still fail, fewest first: the steps before the failing one are cut down,
+# then the calls of the failing step, each trial in a fresh process. Answers replay entries.
+def shrink(options, seed, slice, failing, flag, deadline)
+  reproduces = lambda do |entries|
+    return false if Time.now > deadline
+
+    !run_worker(options, ["replay", seed, slice, entries.join(","), flag].compact).ok
+  end
+  before = reproduces.call([failing.to_s]) ? [] : ddmin((0...failing).to_a, deadline) { |s| reproduces.call(s + [failing]) }
+  shown = run_worker(options, ["show", seed, slice, failing.to_s, flag].compact).log
+  count = shown.lines.count { |l| l.start_with?("    ") && !l.start_with?("    #") }
+  keep = ddmin((0...count).to_a, deadline) { |k| reproduces.call(before + ["#{failing}@#{k.join(".")}"]) }
+  last = keep.size == count ? failing.to_s : "#{failing}@#{keep.join(".")}"
+  before.map(&:to_s) + [last]
 end
 
 def write_regression(options, seed, slice, steps, flag, outcome)
@@ -162,7 +172,7 @@ while Time.now < deadline
     puts "FAILURE seed #{seed} slice #{slice}#{flag ? " (with shut-down)" : ""}: #{outcome.why}"
     report_lines(outcome.log).each { |l| puts "  | #{l}" }
     if outcome.last_step
-      steps = shrink(options, seed, slice, outcome.last_step, flag, Time.now + [options[:hang] * 20, 300].max)
+      steps = shrink(options, seed, slice, outcome.last_step, flag, Time.now + [options[:hang] * 6, 180].max)
       path = write_regression(options, seed, slice, steps, flag, outcome)
       puts "  shortest sequence: steps #{steps.join(",")} of slice #{slice}; as a test: #{path}"
     end

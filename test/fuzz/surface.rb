@@ -260,7 +260,7 @@ module ZarniksuFuzz
 
     def stream_calls(rng, id, complete: true)
       corners = rng.rand(1..12) * 3
-      calls = [call("ExtStream.set_geometry_stream", id, "d#{id}")]
+      calls = [call("ExtStream.set_geometry_stream", id, id.is_a?(Integer) ? "d#{id}" : "d")]
       calls << call("ExtStream.warmup_stream", corners, rng.rand < 0.8 ? corners : number(rng)) if rng.rand < 0.7
       corners.times do
         calls << call("ExtStream.add_vertex", rng.rand * 10, rng.rand * 10, rng.rand < 0.97 ? rng.rand : number(rng))

@@ -35,22 +35,34 @@ methods.reject! { |_, name, _| name == :shutdown } unless shutdown_allowed
 abort "no extension methods found" if methods.empty?
 
 generator = ZarniksuFuzz::Generator.new(methods, dir, shutdown_allowed: shutdown_allowed)
-indices = mode == "run" ? (0...Integer(steps)) : steps.split(",").map { |s| Integer(s) }
+# A replay names steps as "7" (the whole step) or "7@0.3.4" (only those calls of it).
+entries = if mode == "run"
+            (0...Integer(steps)).map { |i| [i, nil] }
+          else
+            steps.split(",").map do |entry|
+              index, keep = entry.split("@")
+              [Integer(index), keep&.split(".")&.map { |k| Integer(k) }]
+            end
+          end
+step_calls = lambda do |index, keep|
+  calls = generator.step(ZarniksuFuzz.rng_for(seed, slice, index))
+  keep ? calls.values_at(*keep).compact : calls
+end
 beat = ENV["ZARNIKSU_FUZZ_FD"] && IO.new(Integer(ENV["ZARNIKSU_FUZZ_FD"]), "w")
 
 if mode == "show"
-  indices.each do |index|
+  entries.each do |index, keep|
     puts "    # step #{index}"
-    generator.step(ZarniksuFuzz.rng_for(seed, slice, index)).each { |c| puts "    #{ZarniksuFuzz.call_source(c)}" }
+    step_calls.call(index, keep).each { |c| puts "    #{ZarniksuFuzz.call_source(c)}" }
   end
   exit 0
 end
 
 calls = 0
 shut_down = false
-indices.each do |index|
+entries.each do |index, keep|
   beat&.syswrite("#{index}\n")
-  generator.step(ZarniksuFuzz.rng_for(seed, slice, index)).each_with_index do |(receiver, name, args), k|
+  step_calls.call(index, keep).each_with_index do |(receiver, name, args), k|
     calls += 1
     begin
       if receiver == :engine_delete
