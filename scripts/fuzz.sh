@@ -17,8 +17,8 @@ cmake -S "$top" -B "$asan_build" -DZARNIKSU_SANITIZE=ON > /dev/null || exit 1
 BUILD_DIR=$asan_build "$top/scripts/build.sh" > /dev/null || exit 1
 asan_runtime=$(c++ -print-file-name=libasan.so)
 supp=$top/test/sanitizer
-export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=0:halt_on_error=1:exitcode=86
-export LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0:exitcode=87
+export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=0:malloc_context_size=2:halt_on_error=1:exitcode=86
+export LSAN_OPTIONS=suppressions=$supp/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:exitcode=88
 seconds=$((minutes * 60))
 log=$(mktemp -d "${TMPDIR:-/tmp}/zarniksu-fuzz.XXXXXX")
