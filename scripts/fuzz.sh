@@ -26,7 +26,7 @@ echo "fuzzing ${minutes} min per build, seed $seed; logs in $log"
 ruby "$top/test/fuzz/runner.rb" --ext "$build/ext" --seconds "$seconds" --seed "$seed" \
   --out "$build/fuzz-failures" > "$log/normal.txt" 2>&1 &
 normal=$!
-ZARNIKSU_PRELOAD=$asan_runtime ruby "$top/test/fuzz/runner.rb" --ext "$asan_build/ext" --seconds "$seconds" \
+ZARNIKSU_PRELOAD=$asan_runtime:libstdc++.so.6 ruby "$top/test/fuzz/runner.rb" --ext "$asan_build/ext" --seconds "$seconds" \
   --seed "$seed" --out "$asan_build/fuzz-failures" > "$log/sanitizer.txt" 2>&1 &
 sanitized=$!
 status=0

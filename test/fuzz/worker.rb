@@ -40,7 +40,7 @@ entries = if mode == "run"
             (0...Integer(steps)).map { |i| [i, nil] }
           else
             steps.split(",").map do |entry|
-              index, keep = entry.split("@")
+              index, keep = entry.split("@", -1)
               [Integer(index), keep&.split(".")&.map { |k| Integer(k) }]
             end
           end
