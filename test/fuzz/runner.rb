@@ -181,5 +181,9 @@ while Time.now < deadline
   end
   slice += 1
 end
-puts "fuzz seed #{seed}: #{slice} slices, #{total_calls} calls, #{failures} failures"
+summary = "fuzz seed #{seed}: #{slice} slices, #{total_calls} calls, #{failures} failures"
+puts summary
+# The test run shows a passing test's output only on request; the tally stays here as well.
+FileUtils.mkdir_p(options[:out])
+File.open(File.join(options[:out], "runs.log"), "a") { |f| f.puts("#{Time.now.utc} #{summary}") }
 exit(failures.zero? ? 0 : 1)
