@@ -122,7 +122,9 @@ TEST_F(SandboxTest, MaterialsMoveBehindOneSharedLinkPerName) {
   EXPECT_TRUE(ApiProjectManager::projectSettings().getBool(35));
 
   ASSERT_EQ(ZarnikWindow::Materials().size(), 1u);
-  const ZarnikWindow::MaterialInfo& info = ZarnikWindow::Materials()[0];
+  // A copy: moving another material into the sandbox below grows the list and would leave a
+  // reference to its first entry dangling.
+  const ZarnikWindow::MaterialInfo info = ZarnikWindow::Materials()[0];
   const std::vector<ApiNode*> links = Links();
   ASSERT_EQ(links.size(), 1u);
   ApiNode* link = links[0];

@@ -7,4 +7,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 home=$(mktemp -d "${TMPDIR:-/tmp}/zarniksu-home.XXXXXX")
 trap 'rm -rf "$home"' EXIT
-HOME=$home ZARNIKSU_EXT_DIR=$ext_dir "$ruby" -I "$ext_dir" -I "$here/lib" -I "$top/driver" "$test_file" --verbose
+# In the sanitizer build the sanitizer runtime is preloaded into Ruby (ZARNIKSU_PRELOAD, set
+# by the test definitions); the processes the tests start inherit it.
+preload=()
+[ -n "${ZARNIKSU_PRELOAD:-}" ] && preload=(env "LD_PRELOAD=$ZARNIKSU_PRELOAD")
+HOME=$home ZARNIKSU_EXT_DIR=$ext_dir "${preload[@]}" "$ruby" -I "$ext_dir" -I "$here/lib" -I "$top/driver" "$test_file" --verbose

@@ -1,0 +1,64 @@
+# Sequences the fuzzer found that still hang the host. Not picked up by the test run (the name
+# does not end in _test.rb): rename a case's file to *_test.rb, or move the case into one,
+# once its fault is fixed, and drop its entry from ZarniksuFuzz::KNOWN_FAULTS.
+#
+# Each sequence runs in a process of its own under a time limit, so a hang fails the test
+# instead of stalling the run.
+require "minitest/autorun"
+require "open3"
+require "tmpdir"
+require "fileutils"
+require "timeout"
+
+class FuzzKnownFaultsTest < Minitest::Test
+  EXT_DIR = ENV.fetch("ZARNIKSU_EXT_DIR") { $LOAD_PATH.find { |dir| File.exist?(File.join(dir, "zarniksu18.so")) } }
+  IDENTITY = "[1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0, 0, 0, 0, 0, 1.0]".freeze
+  LIMIT = 20
+
+  def setup
+    @dir = Dir.mktmpdir("zarniksu-known")
+  end
+
+  def teardown
+    FileUtils.rm_rf(@dir)
+  end
+
+  # Runs the script with the extension loaded and answers its stdout; fails when it does not
+  # end within LIMIT seconds.
+  def run_sequence(script)
+    File.mkfifo(File.join(@dir, "fifo.zcs"))
+    File.mkfifo(File.join(@dir, "fifo.png"))
+    code = "require \"zarniksu18\"\n#{script}\nputs \"done\"\nZarnikExt.shutdown\n"
+    Open3.popen2e({ "HOME" => @dir }, RbConfig.ruby, "-I", EXT_DIR, "-e", code, chdir: @dir,
+                  pgroup: true) do |stdin, out, wait|
+      stdin.close
+      reader = Thread.new { out.read }
+      unless wait.join(LIMIT)
+        Process.kill("KILL", -wait.pid)
+        flunk "the sequence did not return within #{LIMIT} s"
+      end
+      reader.value
+    end
+  end
+
+  # Seed 1, slice 0, step 23: a texture that is a FIFO.
+  def test_texture_fifo
+    out = run_sequence(<<~RUBY)
+      ExtMaterial.update([2, "m3", [168, 162, 247], File.join(Dir.pwd, "fifo.png"), 1.0, 1.0, 0.95, 0, -1, "", [], []])
+      ExtMaterials.serialize_material(2)
+    RUBY
+    assert_includes out, "done"
+  end
+
+  # Seed 1, slice 0, step 163 (and slice 2, step 54): a proxy file that is a FIFO.
+  def test_proxy_fifo
+    out = run_sequence(<<~RUBY)
+      ExtDefinition.add(101, [], [1])
+      ExtInstance.add(1, 101, -1, #{IDENTITY}, nil, false)
+      ZarnikExt.define_model_entity(1)
+      p ExtDefinition.set_proxy(101, File.join(Dir.pwd, "fifo.zcs"))
+      ZarnikExt.apply_geometry
+    RUBY
+    assert_includes out, "false\ndone"
+  end
+end
