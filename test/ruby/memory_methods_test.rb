@@ -78,8 +78,13 @@ class MemoryMethodsTest < Minitest::Test
     puts "resident memory after each round: #{sizes.map { |s| MemoryHelper.mib(s) }.join(", ")}"
     return if MemoryHelper.sanitized?
 
+    # The engine renders in the background, so a round may end with a picture's buffers or a
+    # thread's allocator arena newly held: a one-off step, not a climb. A leak climbs every
+    # round: the last rounds must stay level, and no round may run far above round 2.
+    assert_operator sizes.last, :<=, sizes[4] + NOISE,
+                    "rounds 5 to #{ROUNDS} grew from #{MemoryHelper.mib(sizes[4])} to #{MemoryHelper.mib(sizes.last)}"
     sizes.drop(2).each_with_index do |size, i|
-      assert_operator size, :<=, sizes[1] + NOISE,
+      assert_operator size, :<=, sizes[1] + 3 * NOISE,
                       "round #{i + 3} ends at #{MemoryHelper.mib(size)}, round 2 at #{MemoryHelper.mib(sizes[1])}"
     end
   ensure
