@@ -113,8 +113,18 @@ struct Hit {
     uint32_t material;
 };
 
+// Embree asserts (and aborts the host) on a ray with huge or non-finite numbers, which a
+// camera or transform from the host can produce; such a ray sees nothing.
+bool RayUsable(V3 origin, V3 dir, float tnear) {
+    constexpr float kLargest = 1e18f;
+    for (float v : {origin.x, origin.y, origin.z, dir.x, dir.y, dir.z}) {
+        if (!(std::fabs(v) <= kLargest)) return false;
+    }
+    return tnear >= 0.0f && tnear <= kLargest;
+}
+
 bool Intersect(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
-    if (!s.top()) return false;
+    if (!s.top() || !RayUsable(origin, dir, tnear)) return false;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     RTCRayHit rh;
@@ -149,7 +159,7 @@ bool Intersect(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
 }
 
 bool Occluded(const Scene& s, V3 origin, V3 dir, float tnear) {
-    if (!s.top()) return false;
+    if (!s.top() || !RayUsable(origin, dir, tnear)) return false;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     RTCRay ray;
@@ -530,7 +540,7 @@ uint64_t CastPrimaryRays(Scene& scene, bool bare) {
                 hits += Intersect(scene, origin, dir, 0, hit) ? 1 : 0;
                 continue;
             }
-            if (!scene.top()) continue;
+            if (!scene.top() || !RayUsable(origin, dir, 0)) continue;
             RTCIntersectContext context;
             rtcInitIntersectContext(&context);
             RTCRayHit rh;

@@ -78,11 +78,9 @@ class MemoryMethodsTest < Minitest::Test
     puts "resident memory after each round: #{sizes.map { |s| MemoryHelper.mib(s) }.join(", ")}"
     return if MemoryHelper.sanitized?
 
-    # The engine renders in the background, so a round may end with a picture's buffers or a
-    # thread's allocator arena newly held: a one-off step, not a climb. A leak climbs every
-    # round: the last rounds must stay level, and no round may run far above round 2.
-    assert_operator sizes.last, :<=, sizes[4] + NOISE,
-                    "rounds 5 to #{ROUNDS} grew from #{MemoryHelper.mib(sizes[4])} to #{MemoryHelper.mib(sizes.last)}"
+    # The engine renders in the background, so any round may end with a picture's buffers or a
+    # thread's allocator arena newly held: a one-off step of a few MiB. A leak climbs every round
+    # and leaves that allowance behind within the six rounds compared.
     sizes.drop(2).each_with_index do |size, i|
       assert_operator size, :<=, sizes[1] + 3 * NOISE,
                       "round #{i + 3} ends at #{MemoryHelper.mib(size)}, round 2 at #{MemoryHelper.mib(sizes[1])}"
