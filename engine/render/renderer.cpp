@@ -123,10 +123,8 @@ bool RayUsable(V3 origin, V3 dir, float tnear) {
     return tnear >= 0.0f && tnear <= kLargest;
 }
 
-bool Intersect(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
-    if (!s.top() || !RayUsable(origin, dir, tnear)) return false;
-    RTCIntersectContext context;
-    rtcInitIntersectContext(&context);
+// A ray from origin along dir, unbounded, with no hit yet.
+RTCRayHit RayToTrace(V3 origin, V3 dir, float tnear) {
     RTCRayHit rh;
     rh.ray.org_x = origin.x, rh.ray.org_y = origin.y, rh.ray.org_z = origin.z;
     rh.ray.dir_x = dir.x, rh.ray.dir_y = dir.y, rh.ray.dir_z = dir.z;
@@ -135,8 +133,17 @@ bool Intersect(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
     rh.ray.mask = 0xFFFFFFFFu;
     rh.ray.time = 0;
     rh.ray.flags = 0;
+    rh.ray.id = 0;
     rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    return rh;
+}
+
+bool Intersect(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
+    if (!s.top() || !RayUsable(origin, dir, tnear)) return false;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    RTCRayHit rh = RayToTrace(origin, dir, tnear);
     rtcIntersect1(s.top(), &context, &rh);
     if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID || rh.hit.instID[0] >= s.instances.size()) return false;
     const Instance& inst = s.instances[rh.hit.instID[0]];
@@ -162,14 +169,7 @@ bool Occluded(const Scene& s, V3 origin, V3 dir, float tnear) {
     if (!s.top() || !RayUsable(origin, dir, tnear)) return false;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
-    RTCRay ray;
-    ray.org_x = origin.x, ray.org_y = origin.y, ray.org_z = origin.z;
-    ray.dir_x = dir.x, ray.dir_y = dir.y, ray.dir_z = dir.z;
-    ray.tnear = tnear;
-    ray.tfar = INFINITY;
-    ray.mask = 0xFFFFFFFFu;
-    ray.time = 0;
-    ray.flags = 0;
+    RTCRay ray = RayToTrace(origin, dir, tnear).ray;
     rtcOccluded1(s.top(), &context, &ray);
     return ray.tfar < 0;
 }
@@ -543,16 +543,7 @@ uint64_t CastPrimaryRays(Scene& scene, bool bare) {
             if (!scene.top() || !RayUsable(origin, dir, 0)) continue;
             RTCIntersectContext context;
             rtcInitIntersectContext(&context);
-            RTCRayHit rh;
-            rh.ray.org_x = origin.x, rh.ray.org_y = origin.y, rh.ray.org_z = origin.z;
-            rh.ray.dir_x = dir.x, rh.ray.dir_y = dir.y, rh.ray.dir_z = dir.z;
-            rh.ray.tnear = 0;
-            rh.ray.tfar = INFINITY;
-            rh.ray.mask = 0xFFFFFFFFu;
-            rh.ray.time = 0;
-            rh.ray.flags = 0;
-            rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-            rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+            RTCRayHit rh = RayToTrace(origin, dir, 0);
             rtcIntersect1(scene.top(), &context, &rh);
             hits += rh.hit.geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
         }
