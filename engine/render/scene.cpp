@@ -1,9 +1,13 @@
 // The render target's snapshot and its ray-query structures.
 #include "render/scene.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -63,12 +67,40 @@ NodeImpl* LookThroughLinks(NodeImpl* node) {
     return node;
 }
 
+// Images are read on the caller's thread while it holds the engine's lock, so a path the host
+// names must never make us wait: a FIFO or device would block the host for good. Only a regular
+// file of bounded size is read, opened without waiting.
+bool ReadImageFile(const char* path, std::vector<unsigned char>& bytes) {
+    constexpr off_t kMaxImageFileBytes = off_t(256) << 20;
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat info;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+              info.st_size <= kMaxImageFileBytes;
+    if (ok) {
+        bytes.resize(size_t(info.st_size));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += size_t(got);
+        }
+        bytes.resize(done);
+        ok = done > 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool AverageImageColour(const char* path, V3& colour) {
     if (!path || !*path) return false;
+    std::vector<unsigned char> file;
+    if (!ReadImageFile(path, file)) return false;
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&image, path)) return false;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return false;
     if (image.width == 0 || image.height == 0 || uint64_t(image.width) * image.height > kMaxImagePixels) {
         png_image_free(&image);
         return false;

@@ -5,7 +5,10 @@
 # fails and writes it out as a test.
 #
 #   ruby runner.rb --ext DIR --seconds N [--seed S] [--steps PER_SLICE] [--hang SECONDS]
-#                  [--out DIR] [--preload LIB]
+#                  [--out DIR] [--preload LIB] [--slice N] [--shrink SECONDS]
+#
+# --slice runs that one slice of the seed alone, to chase a failure seen in a longer run;
+# --shrink gives the shrinking more time than the default, for failures that are hangs.
 #
 # A failure is a crash, an abort, a sanitizer report, a hang (no step finished within the
 # bound), or a Ruby error other than TypeError, RangeError and ArgumentError. The exit status
@@ -15,7 +18,8 @@ require "tmpdir"
 require "fileutils"
 require "rbconfig"
 
-options = { seconds: 60, seed: nil, steps: 400, hang: nil, out: Dir.pwd, preload: ENV["ZARNIKSU_PRELOAD"], ext: nil }
+options = { seconds: 60, seed: nil, steps: 400, hang: nil, out: Dir.pwd, preload: ENV["ZARNIKSU_PRELOAD"], ext: nil,
+            slice: nil, shrink: nil }
 OptionParser.new do |o|
   o.on("--ext DIR") { |v| options[:ext] = v }
   o.on("--seconds N", Float) { |v| options[:seconds] = v }
@@ -24,6 +28,8 @@ OptionParser.new do |o|
   o.on("--hang N", Float) { |v| options[:hang] = v }
   o.on("--out DIR") { |v| options[:out] = v }
   o.on("--preload LIB") { |v| options[:preload] = v }
+  o.on("--slice N", Integer) { |v| options[:slice] = v }
+  o.on("--shrink SECONDS", Float) { |v| options[:shrink] = v }
 end.parse!
 abort "--ext is required" unless options[:ext]
 # The sanitizer build runs several times slower; the bound stays generous for it.
@@ -159,7 +165,7 @@ def write_regression(options, seed, slice, steps, flag, outcome)
 end
 
 deadline = Time.now + options[:seconds]
-slice = 0
+slice = options[:slice] || 0
 total_calls = 0
 failures = 0
 while Time.now < deadline
@@ -172,7 +178,7 @@ while Time.now < deadline
     puts "FAILURE seed #{seed} slice #{slice}#{flag ? " (with shut-down)" : ""}: #{outcome.why}"
     report_lines(outcome.log).each { |l| puts "  | #{l}" }
     if outcome.last_step
-      steps = shrink(options, seed, slice, outcome.last_step, flag, Time.now + [options[:hang] * 6, 180].max)
+      steps = shrink(options, seed, slice, outcome.last_step, flag, Time.now + (options[:shrink] || [options[:hang] * 6, 180].max))
       path = write_regression(options, seed, slice, steps, flag, outcome)
       puts "  shortest sequence: steps #{steps.join(",")} of slice #{slice}; as a test: #{path}"
     end
@@ -180,8 +186,9 @@ while Time.now < deadline
     break if failures >= 3
   end
   slice += 1
+  break if options[:slice]
 end
-summary = "fuzz seed #{seed}: #{slice} slices, #{total_calls} calls, #{failures} failures"
+summary = "fuzz seed #{seed}: #{slice - (options[:slice] || 0)} slices, #{total_calls} calls, #{failures} failures"
 puts summary
 # The test run shows a passing test's output only on request; the tally stays here as well.
 FileUtils.mkdir_p(options[:out])

@@ -19,13 +19,8 @@ module ZarniksuFuzz
   # Faults found and not yet fixed at their cause, with what the generator leaves out until
   # they are (fixed ones keep their sequences in test/ruby/fuzz_regressions_test.rb). ZARNIKSU_FUZZ_ALL=1 hunts
   # them anyway.
-  KNOWN_FAULTS = {
-    # A special file (FIFO, device) given as a texture or proxy path, in a longer sequence:
-    # seed 675160385, slice 4, step 28 hung; its single FIFO calls are fixed and kept in
-    # test/ruby/fuzz_regressions_test.rb.
-    texture_from_special_file: [[:ExtMaterial, :update]],
-    proxy_from_special_file: [[:ExtDefinition, :set_proxy]]
-  }.freeze
+  # None are open: special files as texture and proxy paths are hunted everywhere again.
+  KNOWN_FAULTS = {}.freeze
   SPECIAL_FILES = %w[fifo.obj fifo.zcs fifo.zpak fifo.png /dev/zero /dev/urandom].freeze
 
   module_function

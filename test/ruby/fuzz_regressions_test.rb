@@ -59,4 +59,27 @@ class FuzzRegressionsTest < Minitest::Test
     RUBY
     assert_match(/^false\n(.*\n)*done$/, out)
   end
+
+  # Seed 675160385, slice 4, step 28: geometry painted with a material whose texture is a FIFO.
+  # The picture's scene is taken on the host's thread, which waited on the FIFO for good.
+  def test_painted_with_fifo_texture_while_rendering
+    out = run_sequence(<<~RUBY)
+      ExtMaterial.update([3, "m2", [162, 118, 203], File.join(Dir.pwd, "fifo.png"), 1.0, 1.0, 0.45, 0, -1, "", [], []])
+      ExtDefinition.add(102, [], [])
+      ExtStream.set_geometry_stream(102, "d102")
+      [[0, 0, 0], [40, 0, 0], [0, 40, 0]].each do |p|
+        ExtStream.add_vertex(*p)
+        ExtStream.add_normal(0.0, 0.0, 1.0, 1)
+        ExtStream.add_uvw(p[0], p[1], 1.0)
+      end
+      (1..3).each { |k| ExtStream.add_vertex_index(k); ExtStream.add_normal_index(k); ExtStream.add_uvw_index(k) }
+      ExtStream.add_face(1, 3, 0, 1)
+      ExtStream.evaluate_stream("")
+      ExtInstance.add(1, 102, -1, #{IDENTITY}, nil, false)
+      ZarnikExt.define_model_entity(1)
+      ZarnikExt.block_updates(false)
+      p ZarnikExt.apply_geometry
+    RUBY
+    assert_match(/^true\n(.*\n)*done$/, out)
+  end
 end
