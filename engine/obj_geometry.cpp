@@ -1,7 +1,9 @@
 #include "obj_geometry.h"
 
+#include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -419,11 +421,23 @@ bool LooksBinary(const std::string& text) {
     return std::memchr(text.data(), '\0', std::min<size_t>(text.size(), 4096)) != nullptr;
 }
 
+// A scene file can name a FIFO or a device as a mesh's file: opening that without O_NONBLOCK
+// waits for a writer, possibly forever. The flag is dropped once the file is known to be regular.
 bool ReadWholeFile(const std::string& path, std::string& text) {
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
     struct stat info;
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return false;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> file(::fdopen(fd, "rb"), &std::fclose);
+    if (!file) {
+        ::close(fd);
+        return false;
+    }
     if (info.st_size < 0 || uint64_t(info.st_size) > kMaxObjFileBytes) return false;
     text.resize(size_t(info.st_size));
     const size_t got = text.empty() ? 0 : std::fread(&text[0], 1, text.size(), file.get());

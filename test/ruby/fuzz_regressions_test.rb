@@ -31,6 +31,8 @@ class FuzzRegressionsTest < Minitest::Test
                   pgroup: true) do |stdin, out, wait|
       stdin.close
       reader = Thread.new { out.read }
+      # A killed sequence closes the pipe under the reader; the time limit is the failure.
+      reader.report_on_exception = false
       unless wait.join(LIMIT)
         Process.kill("KILL", -wait.pid)
         flunk "the sequence did not return within #{LIMIT} s"
@@ -81,5 +83,23 @@ class FuzzRegressionsTest < Minitest::Test
       p ZarnikExt.apply_geometry
     RUBY
     assert_match(/^true\n(.*\n)*done$/, out)
+  end
+
+  # A scene file given as a proxy whose mesh names a FIFO as its OBJ file: the engine reads
+  # that file itself when it builds the scene.
+  def test_scene_file_proxy_naming_a_fifo_obj
+    out = run_sequence(<<~RUBY)
+      require "zarnik_probe"
+      obj = File.join(Dir.pwd, "lamp.obj")
+      File.write(obj, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n")
+      ExtDefinition.add(101, [], [])
+      ExtDefinition.set_proxy(101, obj)
+      File.write("lamp.zcs", ZarnikProbe.export_root)
+      File.delete(obj)
+      File.mkfifo(obj)
+      ExtDefinition.add(102, [], [])
+      p ExtDefinition.set_proxy(102, File.join(Dir.pwd, "lamp.zcs"))
+    RUBY
+    assert_match(/^false\n(.*\n)*done$/, out)
   end
 end
