@@ -1,13 +1,7 @@
 // The render target's snapshot and its ray-query structures.
 #include "render/scene.h"
 
-#include <fcntl.h>
-#include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <unordered_map>
@@ -26,19 +20,21 @@ constexpr PinId kPosition = 133, kTarget = 235, kUp = 248, kFov = 53, kOrthoWidt
                 kAperture = 8, kFocalDepth = 51, kAutoFocus = 12, kPixelAspect = 132, kPanoFovX = 54,
                 kPanoFovY = 55;
 constexpr PinId kSkyColour = 217, kGroundColour = 331, kPower = 138, kTextureInput = 240;
-constexpr PinId kDiffuse = 30, kTransmission = 145;
-constexpr NodeType kInfoKernel = 26, kSpecularMaterial = 18, kMixMaterial = 19, kPortalMaterial = 20;
+constexpr PinId kDiffuse = 30, kTransmission = 145, kSpecular = 245, kRoughness = 222, kOpacity = 125,
+                kRefractionIndex = 402, kFakeShadows = 403, kAmount = 237, kFirst = 238, kSecond = 239,
+                kTexturePower = 138, kGamma = 57, kInvert = 83, kTextureTransform = 243;
+constexpr NodeType kInfoKernel = 26, kGlossyMaterial = 16, kDiffuseMaterial = 17, kSpecularMaterial = 18,
+                   kMixMaterial = 19, kPortalMaterial = 20, kMetallicMaterial = 120, kToonMaterial = 121,
+                   kMixTexture = 38, kGammaTexture = 51;
 constexpr AttributeId kVerticesPerPoly = 189, kVertices = 190, kVertexIndices = 120, kNormals = 80,
                       kNormalIndices = 115, kUvws = 184, kUvwIndices = 119, kPolyMaterials = 114;
 // Far more pixels than any film the settings allow at a size that fits in memory.
 constexpr uint64_t kMaxPixels = uint64_t(1) << 24;
-constexpr uint64_t kMaxImagePixels = uint64_t(1) << 26;
 constexpr int kMaxGroupDepth = 64;
+constexpr int kMaxTextureDepth = 16;
 
 V3 Make(float_3 v) { return {v.x, v.y, v.z}; }
 V3 Make(float x, float y, float z) { return {x, y, z}; }
-
-float ToLinear(float display) { return std::pow(std::max(display, 0.0f), 2.2f); }
 
 // The array of an attribute when it holds the expected kind, else null with count 0.
 template <typename T>
@@ -67,57 +63,26 @@ NodeImpl* LookThroughLinks(NodeImpl* node) {
     return node;
 }
 
-// Images are read on the caller's thread while it holds the engine's lock, so a path the host
-// names must never make us wait: a FIFO or device would block the host for good. Only a regular
-// file of bounded size is read, opened without waiting.
-bool ReadImageFile(const char* path, std::vector<unsigned char>& bytes) {
-    constexpr off_t kMaxImageFileBytes = off_t(256) << 20;
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return false;
-    struct stat info;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-              info.st_size <= kMaxImageFileBytes;
-    if (ok) {
-        bytes.resize(size_t(info.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += size_t(got);
+// The matrix of the transform node wired into a texture's transform pin; identity without one.
+void TextureTransform(NodeImpl* texture, float out[3][4]) {
+    Matrix<float> m = Matrix<float>::identity();
+    if (NodeImpl* t = InputById(texture, kTextureTransform)) {
+        const int ix = AttrIndex(t, Attrs::Transform);
+        Matrix<float> read;
+        if (ix >= 0 && t->attrs[size_t(ix)].matrix(0, read)) {
+            bool finite = true;
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 4; ++c) finite = finite && std::isfinite(read.m[r][c]);
+            if (finite) m = read;
         }
-        bytes.resize(done);
-        ok = done > 0;
     }
-    ::close(fd);
-    return ok;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c) out[r][c] = m.m[r][c];
 }
 
-bool AverageImageColour(const char* path, V3& colour) {
-    if (!path || !*path) return false;
-    std::vector<unsigned char> file;
-    if (!ReadImageFile(path, file)) return false;
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) return false;
-    if (image.width == 0 || image.height == 0 || uint64_t(image.width) * image.height > kMaxImagePixels) {
-        png_image_free(&image);
-        return false;
-    }
-    image.format = PNG_FORMAT_RGB;
-    std::vector<png_byte> pixels(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-        png_image_free(&image);
-        return false;
-    }
-    double sum[3] = {0, 0, 0};
-    const size_t count = size_t(image.width) * image.height;
-    for (size_t i = 0; i < count; ++i)
-        for (int c = 0; c < 3; ++c) sum[c] += pixels[i * 3 + size_t(c)];
-    colour = Make(ToLinear(float(sum[0] / count / 255.0)), ToLinear(float(sum[1] / count / 255.0)),
-                  ToLinear(float(sum[2] / count / 255.0)));
-    return true;
+float FinitePin(NodeImpl* node, PinId id, float fallback, float lo, float hi) {
+    const float v = node->getPinFloat(id);
+    return std::isfinite(v) ? std::clamp(v, lo, hi) : fallback;
 }
 
 class Builder {
@@ -155,7 +120,7 @@ public:
 
     uint32_t addMaterial(V3 diffuse) {
         MaterialData m;
-        m.diffuse = diffuse;
+        m.diffuse.value = diffuse;
         s.materials.push_back(m);
         return uint32_t(s.materials.size() - 1);
     }
@@ -226,6 +191,7 @@ private:
         if (!env) return;
         const float power = env->getPinFloat(kPower);
         e.power = std::isfinite(power) && power >= 0 ? power : 1.0f;
+        NodeImpl* texture = InputById(env, kTextureInput);
         if (env->nodeType == Types::Daylight) {
             e.kind = EnvironmentKind::Daylight;
             V3 d = Make(env->getPinFloat3(Pins::SunDirection));
@@ -233,32 +199,99 @@ private:
             e.sunDirection = std::isfinite(len) && len > 1e-6f ? Make(d.x / len, d.y / len, d.z / len) : Make(0, 1, 0);
             e.skyColour = Make(env->getPinFloat3(kSkyColour));
             e.groundColour = Make(env->getPinFloat3(kGroundColour));
+            // A texture under the daylight takes the place of its sky; the sun still shines.
+            if (texture) {
+                e.sky = channel(texture, Make(1, 1, 1), 0);
+                e.customSky = true;
+            }
             return;
         }
-        e.kind = EnvironmentKind::Colour;
-        e.colour = textureColour(InputById(env, kTextureInput), Make(1, 1, 1));
+        e.sky = channel(texture, Make(1, 1, 1), 0);
+        e.kind = e.sky.texture == kNoTexture ? EnvironmentKind::Colour : EnvironmentKind::Texture;
+        e.colour = e.sky.value;
     }
 
-    V3 textureColour(NodeImpl* input, V3 fallback) {
-        if (!input) return fallback;
+    // The value or texture behind a texture input; fallback when nothing usable is wired in.
+    Channel channel(NodeImpl* input, V3 fallback, int depth) {
+        Channel out;
+        out.value = fallback;
+        if (!input || depth > kMaxTextureDepth) return out;
         Components c;
         const int valueIx = AttrIndex(input, Attrs::Value);
         const bool hasValue = valueIx >= 0 && input->attrs[size_t(valueIx)].components(0, c) &&
                               FamilyOf(input->attrs[size_t(valueIx)].kind()) == ValueFamily::Real;
-        if (input->nodeType == Types::RgbTexture && hasValue) return Make(c.reals[0], c.reals[1], c.reals[2]);
-        if (input->nodeType == Types::FloatTexture && hasValue) return Make(c.reals[0], c.reals[0], c.reals[0]);
-        if (input->nodeType == Types::ImageTexture) {
+        switch (input->nodeType) {
+        case Types::RgbTexture:
+            if (hasValue) out.value = Finite(Make(c.reals[0], c.reals[1], c.reals[2]), fallback);
+            return out;
+        case Types::FloatTexture:
+            if (hasValue) out.value = Finite(Make(c.reals[0], c.reals[0], c.reals[0]), fallback);
+            return out;
+        case Types::ImageTexture:
+        case Types::AlphaImageTexture:
+        case Types::GreyscaleImageTexture:
+        case kMixTexture:
+        case kGammaTexture:
+            break;
+        default:
+            return out;
+        }
+        auto it = textureIx.find(input->id);
+        if (it != textureIx.end()) {
+            out.texture = it->second;
+            return out;
+        }
+        // Taken before the inputs are read, as for materials: a texture that reaches itself
+        // again finds it, and the renderer's bounded lookup ends there.
+        out.texture = uint32_t(s.textures.size());
+        s.textures.emplace_back();
+        textureIx.emplace(input->id, out.texture);
+        TextureData t;
+        if (input->nodeType == kMixTexture) {
+            t.kind = TextureKind::Mix;
+            t.amount = channel(InputById(input, kAmount), Make(0.5f, 0.5f, 0.5f), depth + 1);
+            t.first = channel(InputById(input, kFirst), Make(0, 0, 0), depth + 1);
+            t.second = channel(InputById(input, kSecond), Make(1, 1, 1), depth + 1);
+        } else if (input->nodeType == kGammaTexture) {
+            t.kind = TextureKind::Gamma;
+            t.gamma = FinitePin(input, kGamma, 1.0f, 0.01f, 100.0f);
+            t.first = channel(InputById(input, kTextureInput), fallback, depth + 1);
+        } else {
+            t.kind = TextureKind::Image;
+            t.channel = input->nodeType == Types::AlphaImageTexture       ? ImageChannel::Alpha
+                        : input->nodeType == Types::GreyscaleImageTexture ? ImageChannel::Grey
+                                                                          : ImageChannel::Colour;
+            t.power = FinitePin(input, kTexturePower, 1.0f, 0.0f, 1e6f);
+            t.invert = input->getPinBool(kInvert);
+            const float gamma = FinitePin(input, kGamma, 2.2f, 0.01f, 100.0f);
+            for (int i = 0; i < 256; ++i) t.decode[i] = std::pow(float(i) / 255.0f, gamma);
+            TextureTransform(input, t.m);
             const int fileIx = AttrIndex(input, Attrs::Filename);
             const char* path = fileIx >= 0 ? input->attrs[size_t(fileIx)].text(0) : nullptr;
-            const std::string key = path ? path : "";
-            auto it = images.find(key);
-            if (it == images.end()) {
-                V3 average;
-                it = images.emplace(key, AverageImageColour(path, average) ? average : fallback).first;
-            }
-            return it->second;
+            t.image = image(path ? path : "");
         }
-        return fallback;
+        s.textures[out.texture] = std::move(t);
+        return out;
+    }
+
+    // One copy per file and snapshot, however many texture nodes name it.
+    std::shared_ptr<const ImageData> image(const std::string& path) {
+        auto it = images.find(path);
+        if (it != images.end()) return it->second;
+        std::shared_ptr<const ImageData> loaded = LoadImage(path.c_str());
+        if (!loaded && !path.empty()) ReportUnreadableImage(path);
+        images.emplace(path, loaded);
+        return loaded;
+    }
+
+    static V3 Finite(V3 v, V3 fallback) {
+        return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z) ? v : fallback;
+    }
+
+    // Colours are reflectances: a fixed one above 1 would add light.
+    static Channel Reflectance(Channel c) {
+        for (float* v : {&c.value.x, &c.value.y, &c.value.z}) *v = std::clamp(*v, 0.0f, 1.0f);
+        return c;
     }
 
     uint32_t material(NodeImpl* node) {
@@ -266,24 +299,55 @@ private:
         if (!node || !node->desc || !node->desc->isMaterial) return 0;
         auto it = materialIx.find(node->id);
         if (it != materialIx.end()) return it->second;
+        // The index is taken before the inputs are read: a mix that reaches itself again
+        // finds it and the renderer's bounded walk through mixes ends there.
+        const uint32_t ix = uint32_t(s.materials.size());
+        s.materials.emplace_back();
+        materialIx.emplace(node->id, ix);
         MaterialData m;
         m.nodeId = node->id;
-        NodeImpl* surface = node;
-        // A mix shows its first material until the blend is traced per sample.
-        for (int hops = 0; surface && surface->nodeType == kMixMaterial && hops < 16; ++hops)
-            surface = LookThroughLinks(InputById(surface, 238));
-        if (!surface || surface->nodeType == kMixMaterial) {
-            m.diffuse = Make(0.5f, 0.5f, 0.5f);
-        } else if (surface->nodeType == kPortalMaterial) {
+        const V3 grey = Make(0.2176f, 0.2176f, 0.2176f);
+        switch (node->nodeType) {
+        case kMixMaterial:
+            m.kind = MaterialKind::Mix;
+            m.amount = channel(InputById(node, kAmount), Make(0, 0, 0), 0);
+            m.first = material(InputById(node, kFirst));
+            m.second = material(InputById(node, kSecond));
+            break;
+        case kPortalMaterial:
             m.kind = MaterialKind::Portal;
-        } else {
-            const PinId colourPin = surface->nodeType == kSpecularMaterial ? kTransmission : kDiffuse;
-            m.diffuse = textureColour(InputById(surface, colourPin), Make(0.2176f, 0.2176f, 0.2176f));
+            s.passThrough = true;
+            break;
+        case kSpecularMaterial:
+            m.kind = MaterialKind::Specular;
+            m.transmission = Reflectance(channel(InputById(node, kTransmission), Make(1, 1, 1), 0));
+            m.specular = Reflectance(channel(InputById(node, kSpecular), Make(1, 1, 1), 0));
+            m.roughness = channel(InputById(node, kRoughness), Make(0, 0, 0), 0);
+            m.index = FinitePin(node, kRefractionIndex, 1.5f, 1.0f, 8.0f);
+            m.fakeShadows = node->getPinBool(kFakeShadows);
+            break;
+        case kGlossyMaterial:
+        case kMetallicMaterial:
+            m.kind = node->nodeType == kGlossyMaterial ? MaterialKind::Glossy : MaterialKind::Metallic;
+            m.diffuse = Reflectance(channel(InputById(node, kDiffuse), grey, 0));
+            // Unwired, a soft sheen rather than a mirror.
+            m.roughness = channel(InputById(node, kRoughness), Make(0.1f, 0.1f, 0.1f), 0);
+            m.index = FinitePin(node, kRefractionIndex, 1.5f, 1.0f, 8.0f);
+            break;
+        case kToonMaterial:
+            m.kind = MaterialKind::Toon;
+            m.diffuse = Reflectance(channel(InputById(node, kDiffuse), grey, 0));
+            break;
+        default:
+            m.diffuse = Reflectance(channel(InputById(node, kDiffuse), grey, 0));
+            break;
         }
-        for (float* c : {&m.diffuse.x, &m.diffuse.y, &m.diffuse.z}) *c = std::isfinite(*c) ? std::clamp(*c, 0.0f, 1.0f) : 0.0f;
-        const uint32_t ix = uint32_t(s.materials.size());
-        s.materials.push_back(m);
-        materialIx.emplace(node->id, ix);
+        if (m.kind != MaterialKind::Mix && m.kind != MaterialKind::Portal) {
+            m.opacity = channel(InputById(node, kOpacity), Make(1, 1, 1), 0);
+            m.cutout = m.opacity.texture != kNoTexture || m.opacity.value.x < 0.999f;
+            if (m.cutout || m.fakeShadows) s.passThrough = true;
+        }
+        s.materials[ix] = m;
         return ix;
     }
 
@@ -403,8 +467,8 @@ private:
     }
 
     Scene& s;
-    std::unordered_map<uint64_t, uint32_t> meshIx, slotSetIx, materialIx;
-    std::unordered_map<std::string, V3> images;
+    std::unordered_map<uint64_t, uint32_t> meshIx, slotSetIx, materialIx, textureIx;
+    std::unordered_map<std::string, std::shared_ptr<const ImageData>> images;
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "render/texture.h"
 #include "zarnik.h"
 
 namespace Zarnik {
@@ -39,12 +40,45 @@ struct MeshData {
     uint32_t triangleCount() const { return uint32_t(triangles.size() / 3); }
 };
 
-enum class MaterialKind { Diffuse, Portal };
+constexpr uint32_t kNoTexture = UINT32_MAX;
+
+// A material or texture input: a fixed value, or a texture of the snapshot that gives it per hit.
+struct Channel {
+    V3 value{0, 0, 0};
+    uint32_t texture = kNoTexture;
+};
+
+enum class TextureKind { Image, Mix, Gamma };
+enum class ImageChannel { Colour, Alpha, Grey };
+
+struct TextureData {
+    TextureKind kind = TextureKind::Image;
+    // Image: null when the file could not be read; the texture then shows the fallback.
+    std::shared_ptr<const ImageData> image;
+    ImageChannel channel = ImageChannel::Colour;
+    float power = 1.0f;
+    bool invert = false;
+    float decode[256];                   // byte to linear value for the texture's gamma
+    float m[3][4];                       // texture coordinates to image coordinates
+    Channel amount, first, second;       // mix: amount blends first into second; gamma: first
+    float gamma = 1.0f;
+};
+
+enum class MaterialKind { Diffuse, Glossy, Metallic, Specular, Mix, Portal, Toon };
 
 struct MaterialData {
     uint64_t nodeId = 0;                 // 0 for the default material
     MaterialKind kind = MaterialKind::Diffuse;
-    V3 diffuse{0.5f, 0.5f, 0.5f};
+    Channel diffuse{{0.5f, 0.5f, 0.5f}};
+    Channel roughness;
+    Channel specular{{1, 1, 1}};
+    Channel transmission{{1, 1, 1}};
+    Channel opacity{{1, 1, 1}};
+    Channel amount;                      // mix: 0 shows first, 1 second
+    uint32_t first = 0, second = 0;      // mix: material indices
+    float index = 1.5f;                  // index of refraction
+    bool fakeShadows = false;            // specular: light passes for shadows
+    bool cutout = false;                 // opacity can be below 1
     V3 emission{0, 0, 0};
 };
 
@@ -70,7 +104,7 @@ struct CameraData {
     float pixelAspect = 1.0f;
 };
 
-enum class EnvironmentKind { Daylight, Colour };
+enum class EnvironmentKind { Daylight, Colour, Texture };
 
 struct EnvironmentData {
     EnvironmentKind kind = EnvironmentKind::Daylight;
@@ -80,6 +114,9 @@ struct EnvironmentData {
     V3 groundColour{0.4f, 0.4f, 0.4f};
     float power = 1.0f;
     V3 colour{0, 0, 0};                  // plain colour environments
+    // Texture environments, and a daylight sky: looked up by latitude and longitude.
+    Channel sky;
+    bool customSky = false;              // daylight: the sky comes from a texture
 };
 
 enum class KernelKind { PathTracing, InfoChannel };
@@ -106,6 +143,10 @@ public:
     KernelData kernel;
     std::vector<std::shared_ptr<MeshData>> meshes;
     std::vector<MaterialData> materials;     // index 0: the default material
+    std::vector<TextureData> textures;
+    // Some material lets rays through (portals, cut-outs, shadow-less glass): rays then look
+    // past such hits instead of taking the first one.
+    bool passThrough = false;
     std::vector<SlotMaterials> slotSets;
     std::vector<Instance> instances;         // index = instance id of the top-level structure
 
