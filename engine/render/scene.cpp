@@ -536,6 +536,7 @@ std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments
             const V3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
             mesh->positions.insert(mesh->positions.end(), {n.x * radius, n.y * radius, n.z * radius});
             mesh->normals.push_back(n);
+            mesh->uvws.push_back({float(g) / float(segments), 1.0f - float(r) / float(rings), 0});
         }
     }
     for (uint32_t r = 0; r < rings; ++r)
@@ -545,6 +546,7 @@ std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments
             mesh->slots.insert(mesh->slots.end(), {0, 0});
         }
     mesh->normalIx.assign(mesh->triangles.begin(), mesh->triangles.end());
+    mesh->uvwIx.assign(mesh->triangles.begin(), mesh->triangles.end());
     mesh->slotCount = 1;
     return mesh;
 }
@@ -594,6 +596,9 @@ std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t
         auto square = std::make_shared<MeshData>();
         square->positions = {-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0};
         square->triangles = {0, 1, 2, 0, 2, 3};
+        // The image once across the visible middle of the square.
+        square->uvws = {{-4.5f, -4.5f, 0}, {5.5f, -4.5f, 0}, {5.5f, 5.5f, 0}, {-4.5f, 5.5f, 0}};
+        square->uvwIx = {0, 1, 2, 0, 2, 3};
         square->slots = {0, 0};
         square->slotCount = 1;
         builder.addShape(square, {shown}, Matrix<float>::identity());
