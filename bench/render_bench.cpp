@@ -95,9 +95,9 @@ void Teardown(const Model& m) {
     m.target->destroy();
 }
 
-double BareBuild(const Grid& grid) {
-    const double start = Now();
-    RTCDevice device = rtcNewDevice("threads=1");
+// The grid as a scene of the ray-query library alone, as a program using it directly would
+// build it.
+RTCScene BareMesh(RTCDevice device, const Grid& grid) {
     RTCScene scene = rtcNewScene(device);
     RTCGeometry geom = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_TRIANGLE);
     float* v = static_cast<float*>(rtcSetNewGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
@@ -114,15 +114,36 @@ double BareBuild(const Grid& grid) {
     rtcAttachGeometry(scene, geom);
     rtcReleaseGeometry(geom);
     rtcCommitScene(scene);
+    return scene;
+}
+
+// Each transform as an instance of the library's own, over the bare mesh.
+RTCScene BareInstances(RTCDevice device, RTCScene mesh, const std::vector<Matrix<float>>& transforms) {
+    RTCScene scene = rtcNewScene(device);
+    for (const Matrix<float>& m : transforms) {
+        RTCGeometry geom = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_INSTANCE);
+        rtcSetGeometryInstancedScene(geom, mesh);
+        rtcSetGeometryTransform(geom, 0, RTC_FORMAT_FLOAT3X4_ROW_MAJOR, &m.m[0][0]);
+        rtcCommitGeometry(geom);
+        rtcAttachGeometry(scene, geom);
+        rtcReleaseGeometry(geom);
+    }
+    rtcCommitScene(scene);
+    return scene;
+}
+
+double BareBuild(const Grid& grid) {
+    const double start = Now();
+    RTCDevice device = rtcNewDevice("threads=1");
+    RTCScene scene = BareMesh(device, grid);
     const double seconds = Now() - start;
     rtcReleaseScene(scene);
     rtcReleaseDevice(device);
     return seconds;
 }
 
-void PerRayCost() {
-    const Grid grid = MakeGrid(200000);
-    const Model m = MakeModel(grid, {Matrix<float>::identity()}, 640, 480);
+// The renderer's hit query against the library's on the same primary rays, best of three.
+void CompareRays(const char* what, const Model& m, RTCScene bare) {
     std::shared_ptr<Render::Scene> scene;
     {
         CallScope scope;
@@ -134,14 +155,24 @@ void PerRayCost() {
     for (int run = 0; run < 6; ++run) {
         const int side = run % 2;
         const double start = Now();
-        hits[side] = Render::CastPrimaryRays(*scene, side == 1);
+        hits[side] = Render::CastPrimaryRays(*scene, side == 1 ? bare : nullptr);
         best[side] = std::min(best[side], Now() - start);
     }
-    const double rays = 640.0 * 480.0;
-    std::printf("per primary ray (200k triangles, 640x480, best of 3): renderer %.1f ns, bare %.1f ns, ratio %.2f"
+    const double rays = double(scene->width) * scene->height;
+    std::printf("per primary ray (%s, %ux%u, best of 3): renderer %.1f ns, bare %.1f ns, ratio %.2f"
                 " (hits %llu / %llu)\n",
-                best[0] / rays * 1e9, best[1] / rays * 1e9, best[0] / best[1], (unsigned long long)hits[0],
-                (unsigned long long)hits[1]);
+                what, scene->width, scene->height, best[0] / rays * 1e9, best[1] / rays * 1e9, best[0] / best[1],
+                (unsigned long long)hits[0], (unsigned long long)hits[1]);
+}
+
+void PerRayCost() {
+    const Grid grid = MakeGrid(200000);
+    const Model m = MakeModel(grid, {Matrix<float>::identity()}, 640, 480);
+    RTCDevice device = rtcNewDevice("threads=1");
+    RTCScene bare = BareMesh(device, grid);
+    CompareRays("200k triangles, one placement, bare: the mesh alone", m, bare);
+    rtcReleaseScene(bare);
+    rtcReleaseDevice(device);
     Teardown(m);
 }
 
@@ -167,13 +198,23 @@ void ManyPlacements() {
         transforms[i].m[2][3] = float(i / 316) * 1.1f;
     }
     const double before = ResidentBytes();
-    const Model m = MakeModel(grid, transforms, 64, 48);
+    const Model m = MakeModel(grid, transforms, 320, 240);
     ApiRenderEngine::restartRendering();
     ApiRenderEngine::waitForSamples(1, 600000);
     const double used = ResidentBytes() - before;
     const double floor = double(grid.vertices.size() * 12 + grid.indices.size() * 4) + 100000.0 * 48.0;
     std::printf("100k placements of a %zu-triangle mesh: %.1f MB resident, mesh + transforms %.1f MB, ratio %.2f\n",
                 grid.indices.size() / 3, used / 1e6, floor / 1e6, used / floor);
+    ApiRenderEngine::stopRendering();
+    RTCDevice device = rtcNewDevice("threads=1");
+    RTCScene mesh = BareMesh(device, grid);
+    const double instancesBefore = ResidentBytes();
+    RTCScene bare = BareInstances(device, mesh, transforms);
+    std::printf("  the library's own instances of them take %.1f MB more\n", (ResidentBytes() - instancesBefore) / 1e6);
+    CompareRays("100k placements, bare: the library's own instances", m, bare);
+    rtcReleaseScene(bare);
+    rtcReleaseScene(mesh);
+    rtcReleaseDevice(device);
     Teardown(m);
 }
 

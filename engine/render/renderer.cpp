@@ -805,7 +805,7 @@ bool WaitForSamples(uint64_t samples, uint32_t timeoutMs) {
     return f->samplesDone() >= samples;
 }
 
-uint64_t CastPrimaryRays(Scene& scene, bool bare) {
+uint64_t CastPrimaryRays(Scene& scene, RTCScene bare) {
     scene.prepare();
     const Basis b = CameraBasis(scene.camera);
     uint64_t hits = 0;
@@ -818,11 +818,11 @@ uint64_t CastPrimaryRays(Scene& scene, bool bare) {
                 hits += Intersect(scene, origin, dir, 0, hit, nullptr) ? 1 : 0;
                 continue;
             }
-            if (!scene.top() || !RayUsable(origin, dir, 0)) continue;
+            if (!RayUsable(origin, dir, 0)) continue;
             RTCIntersectContext context;
             rtcInitIntersectContext(&context);
             RTCRayHit rh = RayToTrace(origin, dir, 0);
-            rtcIntersect1(scene.top(), &context, &rh);
+            rtcIntersect1(bare, &context, &rh);
             hits += rh.hit.geomID != RTC_INVALID_GEOMETRY_ID ? 1 : 0;
         }
     return hits;

@@ -44,9 +44,9 @@ bool CopyPicture(Picture& out);
 // there (paused, stopped, finished, restarted); true when the samples were reached.
 bool WaitForSamples(uint64_t samples, uint32_t timeoutMs);
 
-// Casts one primary ray through every pixel centre of a prepared scene, through the
-// renderer's own hit query or (bare) through the ray-query library alone; the hit count.
-uint64_t CastPrimaryRays(Scene& scene, bool bare);
+// Casts one primary ray through every pixel centre of a scene, through the renderer's own
+// hit query or, given one, straight into a scene of the ray-query library; the hit count.
+uint64_t CastPrimaryRays(Scene& scene, RTCScene bare);
 
 // Renders a whole scene on the calling thread (material previews) and encodes it.
 void RenderNow(Scene& scene, uint32_t samples, Picture& out);

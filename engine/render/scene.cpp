@@ -480,11 +480,105 @@ Scene::~Scene() {
     if (mDevice) rtcReleaseDevice(mDevice);
 }
 
+namespace {
+
+// The inverse of an object-to-world transform; false when it has none.
+bool Invert(const float m[3][4], float out[3][4]) {
+    const float a = m[0][0], b = m[0][1], c = m[0][2], d = m[1][0], e = m[1][1], f = m[1][2], g = m[2][0],
+                h = m[2][1], i = m[2][2];
+    const float c00 = e * i - f * h, c01 = f * g - d * i, c02 = d * h - e * g;
+    const float det = a * c00 + b * c01 + c * c02;
+    if (!std::isfinite(det) || std::fabs(det) < 1e-30f) return false;
+    const float r = 1.0f / det;
+    const float inv[3][3] = {{c00 * r, (c * h - b * i) * r, (b * f - c * e) * r},
+                             {c01 * r, (a * i - c * g) * r, (c * d - a * f) * r},
+                             {c02 * r, (b * g - a * h) * r, (a * e - b * d) * r}};
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) out[row][col] = inv[row][col];
+        out[row][3] = -(inv[row][0] * m[0][3] + inv[row][1] * m[1][3] + inv[row][2] * m[2][3]);
+    }
+    return true;
+}
+
+// The ray in the mesh's own space. The same parameter t names the same point in both spaces,
+// so the bounds of the ray and a hit's distance carry over. False for a ray the ray-query
+// library must not see (it asserts on huge or non-finite numbers).
+bool LocalRay(const Scene::Placements& group, uint32_t primID, RTCRay& ray) {
+    const Instance& inst = group.scene->instances[group.first + primID];
+    float inv[3][4];
+    if (!Invert(inst.m, inv)) return false;
+    const float o[3] = {ray.org_x, ray.org_y, ray.org_z}, d[3] = {ray.dir_x, ray.dir_y, ray.dir_z};
+    float lo[3], ld[3];
+    for (int r = 0; r < 3; ++r) {
+        lo[r] = inv[r][0] * o[0] + inv[r][1] * o[1] + inv[r][2] * o[2] + inv[r][3];
+        ld[r] = inv[r][0] * d[0] + inv[r][1] * d[1] + inv[r][2] * d[2];
+    }
+    constexpr float kLargest = 1e18f;
+    for (int r = 0; r < 3; ++r)
+        if (!(std::fabs(lo[r]) <= kLargest) || !(std::fabs(ld[r]) <= kLargest)) return false;
+    ray.org_x = lo[0], ray.org_y = lo[1], ray.org_z = lo[2];
+    ray.dir_x = ld[0], ray.dir_y = ld[1], ray.dir_z = ld[2];
+    return true;
+}
+
+void PlacementBounds(const RTCBoundsFunctionArguments* args) {
+    const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
+    const Instance& inst = group.scene->instances[group.first + args->primID];
+    float lower[3] = {INFINITY, INFINITY, INFINITY}, upper[3] = {-INFINITY, -INFINITY, -INFINITY};
+    for (int corner = 0; corner < 8; ++corner) {
+        const float p[3] = {corner & 1 ? group.upper[0] : group.lower[0], corner & 2 ? group.upper[1] : group.lower[1],
+                            corner & 4 ? group.upper[2] : group.lower[2]};
+        for (int r = 0; r < 3; ++r) {
+            const float w = inst.m[r][0] * p[0] + inst.m[r][1] * p[1] + inst.m[r][2] * p[2] + inst.m[r][3];
+            lower[r] = std::min(lower[r], w);
+            upper[r] = std::max(upper[r], w);
+        }
+    }
+    RTCBounds& b = *args->bounds_o;
+    b.lower_x = lower[0], b.lower_y = lower[1], b.lower_z = lower[2];
+    b.upper_x = upper[0], b.upper_y = upper[1], b.upper_z = upper[2];
+}
+
+// Only single rays are traced, so the callbacks see one ray at a time.
+void PlacementIntersect(const RTCIntersectFunctionNArguments* args) {
+    if (args->N != 1 || !args->valid[0]) return;
+    const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
+    RTCRayHit& world = *reinterpret_cast<RTCRayHit*>(args->rayhit);
+    RTCRayHit local = world;
+    if (!LocalRay(group, args->primID, local.ray)) return;
+    local.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    local.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    rtcIntersect1(group.mesh, &context, &local);
+    if (local.hit.geomID == RTC_INVALID_GEOMETRY_ID || !(local.ray.tfar < world.ray.tfar)) return;
+    world.ray.tfar = local.ray.tfar;
+    world.hit = local.hit;
+    world.hit.geomID = args->geomID;
+    world.hit.instID[0] = group.first + args->primID;
+}
+
+void PlacementOccluded(const RTCOccludedFunctionNArguments* args) {
+    if (args->N != 1 || !args->valid[0]) return;
+    const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
+    RTCRay& world = *reinterpret_cast<RTCRay*>(args->ray);
+    RTCRay local = world;
+    if (!LocalRay(group, args->primID, local)) return;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    rtcOccluded1(group.mesh, &context, &local);
+    if (local.tfar < 0) world.tfar = -INFINITY;
+}
+
+}  // namespace
+
 bool Scene::prepare() {
     std::call_once(mOnce, [this]() {
         mDevice = rtcNewDevice("threads=1");
         if (!mDevice) return;
         mTop = rtcNewScene(mDevice);
+        // Placements can number in the hundreds of thousands; their tree is kept small.
+        rtcSetSceneFlags(mTop, RTC_SCENE_FLAG_COMPACT);
         for (auto& mesh : meshes) {
             RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_TRIANGLE);
             rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh->positions.data(), 0,
@@ -497,13 +591,40 @@ bool Scene::prepare() {
             rtcReleaseGeometry(geom);
             rtcCommitScene(mesh->scene);
         }
-        for (const Instance& inst : instances) {
-            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_INSTANCE);
-            rtcSetGeometryInstancedScene(geom, meshes[inst.mesh]->scene);
-            rtcSetGeometryTransform(geom, 0, RTC_FORMAT_FLOAT3X4_ROW_MAJOR, &inst.m[0][0]);
+        std::stable_sort(instances.begin(), instances.end(),
+                         [](const Instance& a, const Instance& b) { return a.mesh < b.mesh; });
+        // Sized once: the geometries keep pointers to their entries.
+        size_t groups = 0;
+        for (size_t i = 0; i < instances.size(); ++i) groups += i == 0 || instances[i].mesh != instances[i - 1].mesh;
+        mPlacements.reserve(groups);
+        for (size_t first = 0; first < instances.size();) {
+            size_t end = first;
+            while (end < instances.size() && instances[end].mesh == instances[first].mesh) ++end;
+            RTCScene meshScene = meshes[instances[first].mesh]->scene;
+            RTCBounds bounds;
+            rtcGetSceneBounds(meshScene, &bounds);
+            const bool usable = std::isfinite(bounds.lower_x) && std::isfinite(bounds.lower_y) &&
+                                std::isfinite(bounds.lower_z) && std::isfinite(bounds.upper_x) &&
+                                std::isfinite(bounds.upper_y) && std::isfinite(bounds.upper_z) &&
+                                bounds.lower_x <= bounds.upper_x && bounds.lower_y <= bounds.upper_y &&
+                                bounds.lower_z <= bounds.upper_z;
+            if (!usable) {
+                first = end;
+                continue;
+            }
+            Placements group{this, meshScene, uint32_t(first), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
+                             {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
+            mPlacements.push_back(group);
+            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_USER);
+            rtcSetGeometryUserPrimitiveCount(geom, unsigned(end - first));
+            rtcSetGeometryUserData(geom, &mPlacements.back());
+            rtcSetGeometryBoundsFunction(geom, PlacementBounds, nullptr);
+            rtcSetGeometryIntersectFunction(geom, PlacementIntersect);
+            rtcSetGeometryOccludedFunction(geom, PlacementOccluded);
             rtcCommitGeometry(geom);
             rtcAttachGeometry(mTop, geom);
             rtcReleaseGeometry(geom);
+            first = end;
         }
         rtcCommitScene(mTop);
         mReady = rtcGetDeviceError(mDevice) == RTC_ERROR_NONE;
@@ -522,6 +643,7 @@ std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {
         scene->height = 768;
     }
     if (scene->width == 0 || scene->height == 0) return nullptr;
+    scene->instances.shrink_to_fit();
     return scene;
 }
 
