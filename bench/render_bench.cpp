@@ -142,7 +142,7 @@ double BareBuild(const Grid& grid) {
     return seconds;
 }
 
-// The renderer's hit query against the library's on the same primary rays, best of three.
+// The renderer's hit query against the library's on the same primary rays, best of seven.
 void CompareRays(const char* what, const Model& m, RTCScene bare) {
     std::shared_ptr<Render::Scene> scene;
     {
@@ -152,14 +152,14 @@ void CompareRays(const char* what, const Model& m, RTCScene bare) {
     scene->prepare();
     double best[2] = {1e9, 1e9};
     uint64_t hits[2] = {0, 0};
-    for (int run = 0; run < 6; ++run) {
+    for (int run = 0; run < 14; ++run) {
         const int side = run % 2;
         const double start = Now();
         hits[side] = Render::CastPrimaryRays(*scene, side == 1 ? bare : nullptr);
         best[side] = std::min(best[side], Now() - start);
     }
     const double rays = double(scene->width) * scene->height;
-    std::printf("per primary ray (%s, %ux%u, best of 3): renderer %.1f ns, bare %.1f ns, ratio %.2f"
+    std::printf("per primary ray (%s, %ux%u, best of 7): renderer %.1f ns, bare %.1f ns, ratio %.2f"
                 " (hits %llu / %llu)\n",
                 what, scene->width, scene->height, best[0] / rays * 1e9, best[1] / rays * 1e9, best[0] / best[1],
                 (unsigned long long)hits[0], (unsigned long long)hits[1]);

@@ -155,12 +155,13 @@ public:
     bool prepare();
     RTCScene top() const { return mTop; }
 
-    // Every placement of one mesh, as the primitives of one user geometry of the top level:
-    // an instance of the ray-query library costs some 440 bytes, a transform here 56.
+    // Every placement of one mesh, as one user geometry of the top level whose primitives
+    // are the placements: an instance of the ray-query library costs some 440 bytes, a
+    // placement here its 56 and its share of the tree.
     struct Placements {
         const Scene* scene;
         RTCScene mesh;
-        uint32_t first;                  // index of the group's first instance
+        uint32_t first, end;             // the group's instances
         float lower[3], upper[3];        // the mesh's bounds in its own space
     };
 

@@ -256,6 +256,62 @@ TEST_F(MaterialRenderTest, AMixShowsItsFirstInputAtAmountZeroAndItsSecondAtOne) 
     expectQuadrants(render(), kBlue, kBlue, kBlue, kBlue);
 }
 
+TEST_F(MaterialRenderTest, PlacementsCastShadowsAndCutOutsLetTheSunThroughWhereAlphaIsZero) {
+    // Only the sun lights a floor seen from straight above; a square hangs over its middle.
+    ApiNode* daylight = target->createInternal(43, Types::Daylight);
+    daylight->setPinValue(217, float_3{0, 0, 0});
+    daylight->setPinValue(331, float_3{0, 0, 0});
+    daylight->setPinValue(Pins::SunDirection, float_3{0, 0, 1});
+    square(diffuse({0.8f, 0.8f, 0.8f}), 1.0f, 0);
+    ApiNode* shade = diffuse({0, 0, 0});
+    ApiNode* mesh = make(Types::Mesh);
+    const float_3 vertices[] = {{-0.5f, -0.5f, 0}, {0.5f, -0.5f, 0}, {0.5f, 0.5f, 0}, {-0.5f, 0.5f, 0}};
+    const float_3 uvs[] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+    const int32_t corners[] = {0, 1, 2, 3}, perPoly[] = {4}, slots[] = {0};
+    const char* names[] = {"slot"};
+    mesh->set(190, vertices, 4);
+    mesh->set(120, corners, 4);
+    mesh->set(184, uvs, 4);
+    mesh->set(119, corners, 4);
+    mesh->set(189, perPoly, 1);
+    mesh->set(114, slots, 1);
+    mesh->set(Attrs::MaterialNames, names, 1);
+    mesh->connectToIx(0, shade);
+    // Placed twice, raised and turned a quarter about z, so the shadow goes through a
+    // transform with a rotation; the second copy lies outside the view.
+    Matrix<float> raised{};
+    raised.m[0][1] = -1;
+    raised.m[1][0] = 1;
+    raised.m[2][2] = 1;
+    raised.m[2][3] = 0.5f;
+    Matrix<float> away = raised;
+    away.m[0][3] = 50;
+    const Matrix<float> transforms[] = {raised, away};
+    ApiNode* placement = make(Types::Placement);
+    placement->connectTo(Pins::Geometry, mesh);
+    placement->set(Attrs::Transforms, transforms, 2);
+    const int32_t count = group->getInt(Attrs::InputCount);
+    group->set(Attrs::InputCount, count + 1);
+    group->connectToIx(uint32_t(count), placement);
+    // The camera sits under the square's plane, looking past it at the floor.
+    ApiNode* camera = target->connectedNode(19);
+    camera->setPinValue(133, float_3{0, 0, 0.25f});
+
+    const Image opaque = render();
+    const uint8_t lit = pixel(opaque, 0.8f, 0.8f)[1];
+    EXPECT_GT(lit, 200);
+    EXPECT_LT(pixel(opaque, -0.2f, 0.2f)[1], lit / 4);
+    EXPECT_LT(pixel(opaque, 0.2f, -0.2f)[1], lit / 4);
+
+    // The square's image is clear on its left half: turned a quarter, that is the lower half
+    // of the view.
+    const Rgb clear{255, 255, 255, 0};
+    imageTexture(shade, 125, Types::AlphaImageTexture, writePng("shadow.png", Quadrants(clear, kWhite, clear, kWhite)));
+    const Image cut = render();
+    EXPECT_NEAR(pixel(cut, 0.2f, -0.2f)[1], lit, 1);
+    EXPECT_LT(pixel(cut, -0.2f, 0.2f)[1], lit / 4);
+}
+
 }  // namespace
 }  // namespace Engine
 }  // namespace Zarnik
