@@ -520,26 +520,20 @@ bool LocalRay(const Instance& inst, RTCRay& ray) {
     return true;
 }
 
-// Placements per primitive of the top level. Runs of several keep its tree smaller (four: a
-// sixth less memory for 100,000 placements) but a ray that reaches a run then looks into every
-// mesh of it, which made rays cost nearly twice as much; one per primitive it is.
-constexpr uint32_t kRun = 1;
-
+// One placement per primitive of the top level. Runs of four per primitive took a sixth less
+// memory for 100,000 placements, but a ray that reaches a run then looks into each of its
+// meshes, which made rays cost nearly twice as much.
 void PlacementBounds(const RTCBoundsFunctionArguments* args) {
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
+    const Instance& inst = group.scene->instances[group.first + args->primID];
     float lower[3] = {INFINITY, INFINITY, INFINITY}, upper[3] = {-INFINITY, -INFINITY, -INFINITY};
-    const uint32_t first = group.first + args->primID * kRun, end = std::min(first + kRun, group.end);
-    for (uint32_t i = first; i < end; ++i) {
-        const Instance& inst = group.scene->instances[i];
-        for (int corner = 0; corner < 8; ++corner) {
-            const float p[3] = {corner & 1 ? group.upper[0] : group.lower[0],
-                                corner & 2 ? group.upper[1] : group.lower[1],
-                                corner & 4 ? group.upper[2] : group.lower[2]};
-            for (int r = 0; r < 3; ++r) {
-                const float w = inst.m[r][0] * p[0] + inst.m[r][1] * p[1] + inst.m[r][2] * p[2] + inst.m[r][3];
-                lower[r] = std::min(lower[r], w);
-                upper[r] = std::max(upper[r], w);
-            }
+    for (int corner = 0; corner < 8; ++corner) {
+        const float p[3] = {corner & 1 ? group.upper[0] : group.lower[0], corner & 2 ? group.upper[1] : group.lower[1],
+                            corner & 4 ? group.upper[2] : group.lower[2]};
+        for (int r = 0; r < 3; ++r) {
+            const float w = inst.m[r][0] * p[0] + inst.m[r][1] * p[1] + inst.m[r][2] * p[2] + inst.m[r][3];
+            lower[r] = std::min(lower[r], w);
+            upper[r] = std::max(upper[r], w);
         }
     }
     RTCBounds& b = *args->bounds_o;
@@ -568,75 +562,31 @@ void PlacementIntersect(const RTCIntersectFunctionNArguments* args) {
     if (args->N != 1 || !args->valid[0]) return;
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
     RTCRayHit& world = *reinterpret_cast<RTCRayHit*>(args->rayhit);
-    const uint32_t first = group.first + args->primID * kRun, end = std::min(first + kRun, group.end);
-    for (uint32_t i = first; i < end; ++i) {
-        RTCRayHit local = world;
-        if (!LocalRay(group.scene->instances[i], local.ray) || !MeetsBox(group, local.ray)) continue;
-        local.hit.geomID = RTC_INVALID_GEOMETRY_ID;
-        local.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
-        RTCIntersectContext context;
-        rtcInitIntersectContext(&context);
-        rtcIntersect1(group.mesh, &context, &local);
-        if (local.hit.geomID == RTC_INVALID_GEOMETRY_ID || !(local.ray.tfar < world.ray.tfar)) continue;
-        world.ray.tfar = local.ray.tfar;
-        world.hit = local.hit;
-        world.hit.geomID = args->geomID;
-        world.hit.instID[0] = i;
-    }
+    const uint32_t placement = group.first + args->primID;
+    RTCRayHit local = world;
+    if (!LocalRay(group.scene->instances[placement], local.ray) || !MeetsBox(group, local.ray)) return;
+    local.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    local.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    rtcIntersect1(group.mesh, &context, &local);
+    if (local.hit.geomID == RTC_INVALID_GEOMETRY_ID || !(local.ray.tfar < world.ray.tfar)) return;
+    world.ray.tfar = local.ray.tfar;
+    world.hit = local.hit;
+    world.hit.geomID = args->geomID;
+    world.hit.instID[0] = placement;
 }
 
 void PlacementOccluded(const RTCOccludedFunctionNArguments* args) {
     if (args->N != 1 || !args->valid[0]) return;
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
     RTCRay& world = *reinterpret_cast<RTCRay*>(args->ray);
-    const uint32_t first = group.first + args->primID * kRun, end = std::min(first + kRun, group.end);
-    for (uint32_t i = first; i < end; ++i) {
-        RTCRay local = world;
-        if (!LocalRay(group.scene->instances[i], local) || !MeetsBox(group, local)) continue;
-        RTCIntersectContext context;
-        rtcInitIntersectContext(&context);
-        rtcOccluded1(group.mesh, &context, &local);
-        if (local.tfar < 0) {
-            world.tfar = -INFINITY;
-            return;
-        }
-    }
-}
-
-// Spreads the low 10 bits of v over every third bit.
-uint32_t Spread(uint32_t v) {
-    v &= 0x3FF;
-    v = (v | (v << 16)) & 0x030000FF;
-    v = (v | (v << 8)) & 0x0300F00F;
-    v = (v | (v << 4)) & 0x030C30C3;
-    v = (v | (v << 2)) & 0x09249249;
-    return v;
-}
-
-// Orders each mesh's placements along a space-filling curve through their positions, so
-// that a run of neighbours in the array are neighbours in space and their box stays tight.
-void OrderPlacements(std::vector<Instance>& instances) {
-    float lower[3] = {INFINITY, INFINITY, INFINITY}, upper[3] = {-INFINITY, -INFINITY, -INFINITY};
-    for (const Instance& inst : instances)
-        for (int r = 0; r < 3; ++r) {
-            lower[r] = std::min(lower[r], inst.m[r][3]);
-            upper[r] = std::max(upper[r], inst.m[r][3]);
-        }
-    std::vector<std::pair<uint64_t, uint32_t>> keys(instances.size());
-    for (size_t i = 0; i < instances.size(); ++i) {
-        uint32_t code = 0;
-        for (int r = 0; r < 3; ++r) {
-            const float extent = upper[r] - lower[r];
-            const float t = extent > 0 && std::isfinite(extent) ? (instances[i].m[r][3] - lower[r]) / extent : 0.0f;
-            code |= Spread(uint32_t(std::clamp(t, 0.0f, 1.0f) * 1023.0f)) << r;
-        }
-        keys[i] = {(uint64_t(instances[i].mesh) << 32) | code, uint32_t(i)};
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<Instance> ordered;
-    ordered.reserve(instances.size());
-    for (const auto& key : keys) ordered.push_back(instances[key.second]);
-    instances.swap(ordered);
+    RTCRay local = world;
+    if (!LocalRay(group.scene->instances[group.first + args->primID], local) || !MeetsBox(group, local)) return;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    rtcOccluded1(group.mesh, &context, &local);
+    if (local.tfar < 0) world.tfar = -INFINITY;
 }
 
 }  // namespace
@@ -661,7 +611,8 @@ bool Scene::prepare() {
             rtcReleaseGeometry(geom);
             rtcCommitScene(mesh->scene);
         }
-        OrderPlacements(instances);
+        std::stable_sort(instances.begin(), instances.end(),
+                         [](const Instance& a, const Instance& b) { return a.mesh < b.mesh; });
         // Sized once: the geometries keep pointers to their entries.
         size_t groups = 0;
         for (size_t i = 0; i < instances.size(); ++i) groups += i == 0 || instances[i].mesh != instances[i - 1].mesh;
@@ -681,11 +632,11 @@ bool Scene::prepare() {
                 first = end;
                 continue;
             }
-            Placements group{this, meshScene, uint32_t(first), uint32_t(end), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
+            Placements group{this, meshScene, uint32_t(first), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
                              {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
             mPlacements.push_back(group);
             RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_USER);
-            rtcSetGeometryUserPrimitiveCount(geom, unsigned((end - first + kRun - 1) / kRun));
+            rtcSetGeometryUserPrimitiveCount(geom, unsigned(end - first));
             rtcSetGeometryUserData(geom, &mPlacements.back());
             rtcSetGeometryBoundsFunction(geom, PlacementBounds, nullptr);
             rtcSetGeometryIntersectFunction(geom, PlacementIntersect);

@@ -161,7 +161,7 @@ public:
     struct Placements {
         const Scene* scene;
         RTCScene mesh;
-        uint32_t first, end;             // the group's instances
+        uint32_t first;                  // index of the group's first instance
         float lower[3], upper[3];        // the mesh's bounds in its own space
     };
 
