@@ -536,6 +536,14 @@ void PlacementBounds(const RTCBoundsFunctionArguments* args) {
             upper[r] = std::max(upper[r], w);
         }
     }
+    // A transform that throws the mesh beyond float range gives an empty box: the tree leaves
+    // such a placement out.
+    for (int r = 0; r < 3; ++r)
+        if (!(std::fabs(lower[r]) <= 1e18f) || !(std::fabs(upper[r]) <= 1e18f)) {
+            std::fill(lower, lower + 3, INFINITY);
+            std::fill(upper, upper + 3, -INFINITY);
+            break;
+        }
     RTCBounds& b = *args->bounds_o;
     b.lower_x = lower[0], b.lower_y = lower[1], b.lower_z = lower[2];
     b.upper_x = upper[0], b.upper_y = upper[1], b.upper_z = upper[2];
