@@ -204,9 +204,18 @@ TEST_F(MaterialRenderTest, ImageTexturesShowTheirCornersWhereTheTextureCoordinat
     image->setPinValue(243, Matrix<float>::identity());
     expectQuadrants(render(), kRed, kGreen, kBlue, kWhite, 4);
 
-    // A file that cannot be read shows in a colour nobody takes for the texture.
+    // A file that cannot be read shows in a colour nobody takes for the texture; a damaged
+    // JPEG as well, rather than the JPEG library ending the host.
+    const Rgb magenta{255, 0, 255, 255};
     image->set(Attrs::Filename, tempPath("missing.png").c_str(), false);
-    expectQuadrants(render(), {255, 0, 255, 255}, {255, 0, 255, 255}, {255, 0, 255, 255}, {255, 0, 255, 255});
+    expectQuadrants(render(), magenta, magenta, magenta, magenta);
+    const std::string damaged = tempPath("damaged.jpg");
+    FILE* out = std::fopen(damaged.c_str(), "wb");
+    ASSERT_TRUE(out);
+    std::fputs("\xFF\xD8\xFF\xC0 not a picture at all", out);
+    std::fclose(out);
+    image->set(Attrs::Filename, damaged.c_str(), false);
+    expectQuadrants(render(), magenta, magenta, magenta, magenta);
 }
 
 TEST_F(MaterialRenderTest, ACutOutShowsWhatIsBehindWhereItsAlphaIsZero) {
@@ -254,6 +263,36 @@ TEST_F(MaterialRenderTest, AMixShowsItsFirstInputAtAmountZeroAndItsSecondAtOne) 
     expectQuadrants(render(), kRed, kRed, kRed, kRed);
     amount->set(Attrs::Value, 1.0f);
     expectQuadrants(render(), kBlue, kBlue, kBlue, kBlue);
+}
+
+TEST_F(MaterialRenderTest, ShadingNormalsFollowTheMeshNormalsAndTurnWithThePlacement) {
+    ApiNode* mesh = make(Types::Mesh);
+    const float_3 vertices[] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+    const float_3 normals[] = {{0.6f, 0, 0.8f}};
+    const int32_t corners[] = {0, 1, 2, 3}, same[] = {0, 0, 0, 0}, perPoly[] = {4}, slots[] = {0};
+    const char* names[] = {"slot"};
+    mesh->set(190, vertices, 4);
+    mesh->set(120, corners, 4);
+    mesh->set(80, normals, 1);
+    mesh->set(115, same, 4);
+    mesh->set(189, perPoly, 1);
+    mesh->set(114, slots, 1);
+    mesh->set(Attrs::MaterialNames, names, 1);
+    Matrix<float> turned{};     // a quarter turn about z: x goes to y
+    turned.m[0][1] = -1;
+    turned.m[1][0] = 1;
+    turned.m[2][2] = 1;
+    ApiNode* placement = make(Types::Placement);
+    placement->connectTo(Pins::Geometry, mesh);
+    placement->set(Attrs::Transforms, &turned, 1);
+    group->set(Attrs::InputCount, int32_t(1));
+    group->connectToIx(0, placement);
+    ApiNode* info = target->createInternal(89, 26);
+    info->setPinValue(81, int32_t(1));
+    // Shown as n / 2 + 1/2 per channel.
+    expectColour(render(), 0.3f, -0.4f, {128, 204, 230, 255});
+    info->setPinValue(81, int32_t(0));
+    expectColour(render(), 0.3f, -0.4f, {128, 128, 255, 255});
 }
 
 TEST_F(MaterialRenderTest, PlacementsCastShadowsAndCutOutsLetTheSunThroughWhereAlphaIsZero) {
