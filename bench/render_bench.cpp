@@ -1,7 +1,8 @@
-// The renderer's costs, printed (nothing is asserted): its hit query against bare ray
-// queries on the same primary rays, the time from a model's arrival to its first sample
-// against the ray-query library's own build, the memory of many placements of one mesh,
-// and samples per second of a 640 x 480 picture.
+// The renderer's costs, printed (nothing is asserted): its hit query against the ray-query
+// library's own on the same primary rays (one mesh alone, and many placements against the
+// library's instances), the time from a model's arrival to its first sample against the
+// library's own build, the memory of many placements of one mesh, and samples per second of
+// a 640 x 480 picture.
 //
 //   cmake --build build --target render_bench && build/render_bench
 #include <embree3/rtcore.h>

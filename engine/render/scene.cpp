@@ -322,7 +322,6 @@ private:
             m.kind = MaterialKind::Specular;
             m.transmission = Reflectance(channel(InputById(node, kTransmission), Make(1, 1, 1), 0));
             m.specular = Reflectance(channel(InputById(node, kSpecular), Make(1, 1, 1), 0));
-            m.roughness = channel(InputById(node, kRoughness), Make(0, 0, 0), 0);
             m.index = FinitePin(node, kRefractionIndex, 1.5f, 1.0f, 8.0f);
             m.fakeShadows = node->getPinBool(kFakeShadows);
             break;
