@@ -23,7 +23,7 @@ constexpr PinId kSkyColour = 217, kGroundColour = 331, kPower = 138, kTextureInp
 constexpr PinId kDiffuse = 30, kTransmission = 145, kSpecular = 245, kRoughness = 222, kOpacity = 125,
                 kRefractionIndex = 402, kFakeShadows = 403, kAmount = 237, kFirst = 238, kSecond = 239,
                 kTexturePower = 138, kGamma = 57, kInvert = 83, kTextureTransform = 243;
-constexpr NodeType kInfoKernel = 26, kGlossyMaterial = 16, kDiffuseMaterial = 17, kSpecularMaterial = 18,
+constexpr NodeType kInfoKernel = 26, kGlossyMaterial = 16, kSpecularMaterial = 18,
                    kMixMaterial = 19, kPortalMaterial = 20, kMetallicMaterial = 120, kToonMaterial = 121,
                    kMixTexture = 38, kGammaTexture = 51;
 constexpr AttributeId kVerticesPerPoly = 189, kVertices = 190, kVertexIndices = 120, kNormals = 80,
@@ -600,63 +600,72 @@ void PlacementOccluded(const RTCOccludedFunctionNArguments* args) {
 
 bool Scene::prepare() {
     std::call_once(mOnce, [this]() {
-        mDevice = rtcNewDevice("threads=1");
-        if (!mDevice) return;
-        mTop = rtcNewScene(mDevice);
-        // Placements can number in the hundreds of thousands; their tree is kept small.
-        rtcSetSceneFlags(mTop, RTC_SCENE_FLAG_COMPACT);
-        rtcSetSceneBuildQuality(mTop, RTC_BUILD_QUALITY_LOW);
-        for (auto& mesh : meshes) {
-            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_TRIANGLE);
-            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh->positions.data(), 0,
-                                       3 * sizeof(float), mesh->positions.size() / 3 - 1);
-            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh->triangles.data(), 0,
-                                       3 * sizeof(uint32_t), mesh->triangleCount());
-            rtcCommitGeometry(geom);
-            mesh->scene = rtcNewScene(mDevice);
-            rtcAttachGeometry(mesh->scene, geom);
-            rtcReleaseGeometry(geom);
-            rtcCommitScene(mesh->scene);
+        try {
+            build();
+        } catch (...) {
+            // Out of memory on a worker: the frame shows the environment only.
+            mReady = false;
         }
-        std::stable_sort(instances.begin(), instances.end(),
-                         [](const Instance& a, const Instance& b) { return a.mesh < b.mesh; });
-        // Sized once: the geometries keep pointers to their entries.
-        size_t groups = 0;
-        for (size_t i = 0; i < instances.size(); ++i) groups += i == 0 || instances[i].mesh != instances[i - 1].mesh;
-        mPlacements.reserve(groups);
-        for (size_t first = 0; first < instances.size();) {
-            size_t end = first;
-            while (end < instances.size() && instances[end].mesh == instances[first].mesh) ++end;
-            RTCScene meshScene = meshes[instances[first].mesh]->scene;
-            RTCBounds bounds;
-            rtcGetSceneBounds(meshScene, &bounds);
-            const bool usable = std::isfinite(bounds.lower_x) && std::isfinite(bounds.lower_y) &&
-                                std::isfinite(bounds.lower_z) && std::isfinite(bounds.upper_x) &&
-                                std::isfinite(bounds.upper_y) && std::isfinite(bounds.upper_z) &&
-                                bounds.lower_x <= bounds.upper_x && bounds.lower_y <= bounds.upper_y &&
-                                bounds.lower_z <= bounds.upper_z;
-            if (!usable) {
-                first = end;
-                continue;
-            }
-            Placements group{this, meshScene, uint32_t(first), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
-                             {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
-            mPlacements.push_back(group);
-            RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_USER);
-            rtcSetGeometryUserPrimitiveCount(geom, unsigned(end - first));
-            rtcSetGeometryUserData(geom, &mPlacements.back());
-            rtcSetGeometryBoundsFunction(geom, PlacementBounds, nullptr);
-            rtcSetGeometryIntersectFunction(geom, PlacementIntersect);
-            rtcSetGeometryOccludedFunction(geom, PlacementOccluded);
-            rtcCommitGeometry(geom);
-            rtcAttachGeometry(mTop, geom);
-            rtcReleaseGeometry(geom);
-            first = end;
-        }
-        rtcCommitScene(mTop);
-        mReady = rtcGetDeviceError(mDevice) == RTC_ERROR_NONE;
     });
     return mReady;
+}
+
+void Scene::build() {
+    mDevice = rtcNewDevice("threads=1");
+    if (!mDevice) return;
+    mTop = rtcNewScene(mDevice);
+    // Placements can number in the hundreds of thousands; their tree is kept small.
+    rtcSetSceneFlags(mTop, RTC_SCENE_FLAG_COMPACT);
+    rtcSetSceneBuildQuality(mTop, RTC_BUILD_QUALITY_LOW);
+    for (auto& mesh : meshes) {
+        RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_TRIANGLE);
+        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh->positions.data(), 0,
+                                   3 * sizeof(float), mesh->positions.size() / 3 - 1);
+        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh->triangles.data(), 0,
+                                   3 * sizeof(uint32_t), mesh->triangleCount());
+        rtcCommitGeometry(geom);
+        mesh->scene = rtcNewScene(mDevice);
+        rtcAttachGeometry(mesh->scene, geom);
+        rtcReleaseGeometry(geom);
+        rtcCommitScene(mesh->scene);
+    }
+    std::stable_sort(instances.begin(), instances.end(),
+                     [](const Instance& a, const Instance& b) { return a.mesh < b.mesh; });
+    // Sized once: the geometries keep pointers to their entries.
+    size_t groups = 0;
+    for (size_t i = 0; i < instances.size(); ++i) groups += i == 0 || instances[i].mesh != instances[i - 1].mesh;
+    mPlacements.reserve(groups);
+    for (size_t first = 0; first < instances.size();) {
+        size_t end = first;
+        while (end < instances.size() && instances[end].mesh == instances[first].mesh) ++end;
+        RTCScene meshScene = meshes[instances[first].mesh]->scene;
+        RTCBounds bounds;
+        rtcGetSceneBounds(meshScene, &bounds);
+        const bool usable = std::isfinite(bounds.lower_x) && std::isfinite(bounds.lower_y) &&
+                            std::isfinite(bounds.lower_z) && std::isfinite(bounds.upper_x) &&
+                            std::isfinite(bounds.upper_y) && std::isfinite(bounds.upper_z) &&
+                            bounds.lower_x <= bounds.upper_x && bounds.lower_y <= bounds.upper_y &&
+                            bounds.lower_z <= bounds.upper_z;
+        if (!usable) {
+            first = end;
+            continue;
+        }
+        Placements group{this, meshScene, uint32_t(first), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
+                         {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
+        mPlacements.push_back(group);
+        RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_USER);
+        rtcSetGeometryUserPrimitiveCount(geom, unsigned(end - first));
+        rtcSetGeometryUserData(geom, &mPlacements.back());
+        rtcSetGeometryBoundsFunction(geom, PlacementBounds, nullptr);
+        rtcSetGeometryIntersectFunction(geom, PlacementIntersect);
+        rtcSetGeometryOccludedFunction(geom, PlacementOccluded);
+        rtcCommitGeometry(geom);
+        rtcAttachGeometry(mTop, geom);
+        rtcReleaseGeometry(geom);
+        first = end;
+    }
+    rtcCommitScene(mTop);
+    mReady = rtcGetDeviceError(mDevice) == RTC_ERROR_NONE;
 }
 
 std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {

@@ -153,7 +153,7 @@ public:
     // Builds the ray-query structures once; every worker calls it, the first one builds.
     // False when they could not be made (the frame then renders the environment only).
     bool prepare();
-    RTCScene top() const { return mTop; }
+    RTCScene top() const { return mReady ? mTop : nullptr; }
 
     // Every placement of one mesh, as one user geometry of the top level whose primitives
     // are the placements: an instance of the ray-query library costs some 440 bytes, a
@@ -166,6 +166,8 @@ public:
     };
 
 private:
+    void build();
+
     std::vector<Placements> mPlacements;
     std::once_flag mOnce;
     bool mReady = false;
