@@ -312,9 +312,17 @@ module ZarniksuDriver
     def add_polygon(fields)
       @counts.faces += 1
       cache = @corner_cache
+      size = fields.size
+      if size == 4
+        # The common case, without the general path's lists.
+        a = cache[fields[1]] || corner_indices(fields[1]) or return skip_face
+        b = cache[fields[2]] || corner_indices(fields[2]) or return skip_face
+        c = cache[fields[3]] || corner_indices(fields[3]) or return skip_face
+        return emit_triangle(a, b, c)
+      end
       corners = []
       index = 1
-      while index < fields.size
+      while index < size
         field = fields[index]
         corner = cache[field] || corner_indices(field)
         return skip_face if corner.nil?
@@ -326,30 +334,40 @@ module ZarniksuDriver
         warn_line(:short_face, "face with fewer than 3 vertices skipped")
         return skip_face
       end
-      corners.size == 3 ? emit_triangle(corners) : emit_polygon(corners)
+      corners.size == 3 ? emit_triangle(*corners) : emit_polygon(corners)
     end
 
-    # The common case, without the general path's intermediate lists.
-    def emit_triangle(corners)
-      a, b, c = corners
-      pa = @positions[a[0]]
-      pb = @positions[b[0]]
-      pc = @positions[c[0]]
-      face_normal = Polygon.triangle_normal(pa, pb, pc)
-      return drop_degenerate(1) unless face_normal
+    # Corners are [position, uv, normal] with nil for a part the face does not give. The
+    # face normal is worked out as Polygon.triangle_normal does, but made only when a
+    # corner needs it.
+    def emit_triangle(a, b, c)
+      pa = a[0]
+      pb = b[0]
+      pc = c[0]
+      ux = pb[0] - pa[0]
+      uy = pb[1] - pa[1]
+      uz = pb[2] - pa[2]
+      vx = pc[0] - pa[0]
+      vy = pc[1] - pa[1]
+      vz = pc[2] - pa[2]
+      nx = uy * vz - uz * vy
+      ny = uz * vx - ux * vz
+      nz = ux * vy - uy * vx
+      length = Math.sqrt(nx * nx + ny * ny + nz * nz)
+      return drop_degenerate(1) unless length.positive? && length.finite?
 
-      surface = @smoothing || take_flat_surface
-      normals = @normals
-      uvs = @uvs
-      made = [Corner.new(pa, a[2] ? normals[a[2]] : face_normal, a[1] ? uvs[a[1]] : NO_UV, surface),
-              Corner.new(pb, b[2] ? normals[b[2]] : face_normal, b[1] ? uvs[b[1]] : NO_UV, surface),
-              Corner.new(pc, c[2] ? normals[c[2]] : face_normal, c[1] ? uvs[c[1]] : NO_UV, surface)]
-      @target.triangles << Triangle.new(made, @current_material)
+      na = a[2]
+      nb = b[2]
+      nc = c[2]
+      if na.nil? || nb.nil? || nc.nil?
+        face_normal = [nx / length, ny / length, nz / length]
+        na ||= face_normal
+        nb ||= face_normal
+        nc ||= face_normal
+      end
+      @target.add_corners(pa, na, a[1] || NO_UV, pb, nb, b[1] || NO_UV, pc, nc, c[1] || NO_UV,
+                          @smoothing || take_flat_surface, @current_material)
       @counts.triangles += 1
-    end
-
-    def corner(point, index, face_normal, surface)
-      Corner.new(point, index[2] ? @normals[index[2]] : face_normal, index[1] ? @uvs[index[1]] : NO_UV, surface)
     end
 
     def skip_face
@@ -359,7 +377,7 @@ module ZarniksuDriver
 
     def emit_polygon(corners)
       surface = @smoothing || take_flat_surface
-      points = corners.map { |c| @positions[c[0]] }
+      points = corners.map(&:first)
       face_normal = Polygon.normal(points)
       if face_normal
         triangles = Polygon.triangulate(points, face_normal)
@@ -373,8 +391,12 @@ module ZarniksuDriver
       end
       drop_degenerate(corners.size - 2 - triangles.size) if triangles.size < corners.size - 2
       material = @current_material
-      triangles.each do |triangle|
-        @target.add_triangle(triangle.map { |i| corner(points[i], corners[i], face_normal, surface) }, material)
+      triangles.each do |i, j, k|
+        a = corners[i]
+        b = corners[j]
+        c = corners[k]
+        @target.add_corners(a[0], a[2] || face_normal, a[1] || NO_UV, b[0], b[2] || face_normal, b[1] || NO_UV,
+                            c[0], c[2] || face_normal, c[1] || NO_UV, surface, material)
       end
       @counts.triangles += triangles.size
     end
@@ -394,18 +416,20 @@ module ZarniksuDriver
     end
 
     # "v", "v/vt", "v//vn" or "v/vt/vn", each number counted from 1 or, when negative, back
-    # from the latest element of its kind; answers 0-based indices (nil for a missing part),
-    # or nil with a warning for a face that cannot be used. A texture coordinate or normal
+    # from the latest element of its kind; answers the corner's [position, uv, normal] (nil
+    # for a missing part), or nil with a warning for a face that cannot be used. A texture coordinate or normal
     # that does not exist is dropped from its corner, the face stays.
     #
     # Corners counted from the file's start resolve the same way wherever they come, and
     # most are shared by several faces: they are remembered.
     def corner_indices(field)
-      corner = parse_corner(field)
-      return nil unless corner
+      indices = parse_corner(field)
+      return nil unless indices
 
+      position, uv, normal = indices
+      corner = [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
       @corner_cache[field] = corner unless field.include?("-")
-      include_in_bounds(@positions[corner[0]])
+      include_in_bounds(corner[0])
       corner
     end
 

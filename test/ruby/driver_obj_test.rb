@@ -556,8 +556,76 @@ class ObjFilesTest < Minitest::Test
     %w[--out --scale --help concave UTF-16 Latin-1 continuations].each { |word| assert_includes out, word }
   end
 
-  def run_demo(*args)
+  # Options that make no picture are refused up front in one line.
+  def test_the_demo_refuses_picture_options_it_cannot_honour
+    ["--size 0x48", "--size 64", "--size 1001x48", "--size 64x601", "--samples 0", "--samples many",
+     "--image /no/such/folder/p.png"].each do |option|
+      out, err, status = run_demo(*option.split)
+      assert_equal [2, "", 1], [status.exitstatus, out, err.lines.size], option
+      assert_includes err, option.split.first, option
+    end
+  end
+
+  # The built-in sample model, exported and rendered: a PNG of the size asked for that
+  # shows something besides the background.
+  def test_the_demo_renders_the_picture_of_what_it_exported
+    ext_dir = ENV.fetch("ZARNIKSU_EXT_DIR") { skip "needs the built extension (ZARNIKSU_EXT_DIR)" }
+    Dir.mktmpdir do |dir|
+      out, err, status = run_demo("--out", File.join(dir, "scene.zcs"), "--size", "64x48", "--samples", "2",
+                                  ext_dir: ext_dir)
+      assert_equal 0, status.exitstatus, err
+      path = File.join(dir, "demo.png")
+      assert_match(/^Picture: #{Regexp.escape(path)} \(64x48, 2 samples in [\d.]+ s, [\d.]+ samples\/s\)$/, out)
+      assert_includes err.lines, "render: 2 of 2 samples\n"
+      width, height, pixels = read_rgba_png(path)
+      assert_equal [64, 48], [width, height]
+      assert_operator pixels.uniq.size, :>, 10, "the model shows, not one flat colour"
+    end
+  end
+
+  def run_demo(*args, ext_dir: nil)
     require "open3"
-    Open3.capture3(RbConfig.ruby, "-I", File.dirname(DEMO), DEMO, *args)
+    load_path = [File.dirname(DEMO), ext_dir].compact.flat_map { |dir| ["-I", dir] }
+    Open3.capture3(RbConfig.ruby, *load_path, DEMO, *args)
+  end
+
+  # Width, height and the [r, g, b, a] pixels of an 8-bit RGBA PNG file without interlacing.
+  def read_rgba_png(path)
+    require "zlib"
+    data = File.binread(path)
+    assert_equal "\x89PNG\r\n\x1a\n".b, data[0, 8]
+    chunks = {}
+    pos = 8
+    while pos < data.size
+      length, type = data.unpack("@#{pos}Na4")
+      (chunks[type] ||= +"".b) << data.byteslice(pos + 8, length)
+      pos += 12 + length
+    end
+    width, height, depth, colour = chunks["IHDR"].unpack("NNCC")
+    assert_equal [8, 6], [depth, colour], "8-bit RGBA"
+    raw = Zlib::Inflate.inflate(chunks["IDAT"])
+    stride = width * 4
+    previous = Array.new(stride, 0)
+    rows = Array.new(height) do |y|
+      filter = raw.getbyte(y * (stride + 1))
+      line = raw.byteslice(y * (stride + 1) + 1, stride).bytes
+      line.each_index do |i|
+        a = i >= 4 ? line[i - 4] : 0
+        b = previous[i]
+        c = i >= 4 ? previous[i - 4] : 0
+        guess = case filter
+                when 1 then a
+                when 2 then b
+                when 3 then (a + b) / 2
+                when 4
+                  p = a + b - c
+                  [a, b, c].min_by.with_index { |v, k| [(p - v).abs, k] }
+                else 0
+                end
+        line[i] = (line[i] + guess) & 255
+      end
+      previous = line
+    end
+    [width, height, rows.flatten.each_slice(4).to_a]
   end
 end
