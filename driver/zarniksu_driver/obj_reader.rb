@@ -69,7 +69,7 @@ module ZarniksuDriver
       text = ObjText.decode(text.b, source, warnings) unless text.encoding == Encoding::UTF_8 && text.valid_encoding?
       text = text.delete_prefix("\uFEFF")
       reset(source, base_dir, warnings)
-      each_logical_line(text) { |line, number| parse_line(line, number) }
+      each_logical_line(text)
       load_material_library(default_mtl, nil, nil) if !@library_named && default_mtl && File.file?(default_mtl)
       finish
     end
@@ -102,7 +102,8 @@ module ZarniksuDriver
       @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
     end
 
-    # Joins lines continued with a trailing backslash; numbers are those of the first line.
+    # Parses every line, joining lines continued with a trailing backslash; numbers are those
+    # of the first line.
     def each_logical_line(text)
       pending = nil
       first = nil
@@ -121,14 +122,14 @@ module ZarniksuDriver
           next
         end
         if pending
-          yield("#{pending}#{line}", first)
+          parse_line("#{pending}#{line}", first)
           pending = nil
           first = nil
         else
-          yield(line, number)
+          parse_line(line, number)
         end
       end
-      yield(pending, first) if pending
+      parse_line(pending, first) if pending
       @progress&.call(total, total)
     end
 
@@ -185,9 +186,15 @@ module ZarniksuDriver
     # "v x y z [w]" or "v x y z r g b": colours are read and set aside.
     def vertex(fields)
       fail_line("a vertex needs 3 numbers") if fields.size < 4
-      x = number(fields[1])
-      y = number(fields[2])
-      z = number(fields[3])
+      x = Float(fields[1], exception: false)
+      y = Float(fields[2], exception: false)
+      z = Float(fields[3], exception: false)
+      # The plain form first; number takes every other one and says what is wrong.
+      unless x&.finite? && y&.finite? && z&.finite?
+        x = number(fields[1])
+        y = number(fields[2])
+        z = number(fields[3])
+      end
       if fields.size > 5
         fields[4..].each { |field| number(field) }
         warn_line(:colours, "vertex colours set aside (the host model has none)")
@@ -197,14 +204,23 @@ module ZarniksuDriver
 
     def texture_coordinate(fields)
       fail_line("a texture coordinate needs a number") if fields.size < 2
+      u = Float(fields[1], exception: false)
+      v = fields.size > 2 ? Float(fields[2], exception: false) : 0.0
+      return [u, v] if u&.finite? && v&.finite?
+
       [number(fields[1]), fields.size > 2 ? number(fields[2]) : 0.0]
     end
 
     def normal(fields)
       fail_line("a normal needs 3 numbers") if fields.size < 4
-      x = number(fields[1])
-      y = number(fields[2])
-      z = number(fields[3])
+      x = Float(fields[1], exception: false)
+      y = Float(fields[2], exception: false)
+      z = Float(fields[3], exception: false)
+      unless x&.finite? && y&.finite? && z&.finite?
+        x = number(fields[1])
+        y = number(fields[2])
+        z = number(fields[3])
+      end
       [x, -z, y]
     end
 
@@ -423,14 +439,39 @@ module ZarniksuDriver
     # Corners counted from the file's start resolve the same way wherever they come, and
     # most are shared by several faces: they are remembered.
     def corner_indices(field)
-      indices = parse_corner(field)
-      return nil unless indices
+      corner = counted_corner(field)
+      unless corner
+        indices = parse_corner(field)
+        return nil unless indices
 
-      position, uv, normal = indices
-      corner = [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
-      @corner_cache[field] = corner unless field.include?("-")
+        position, uv, normal = indices
+        corner = [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
+      end
+      @corner_cache[field.freeze] = corner unless field.include?("-")
       include_in_bounds(corner[0])
       corner
+    end
+
+    # The corner of a field whose numbers all count from the file's start and all exist,
+    # as nearly every corner of a big file does; nil sends the field the long way, which
+    # gives the same corner or says what is wrong with it.
+    def counted_corner(field)
+      return nil if field.include?("-")
+
+      parts = field.split("/", -1)
+      count = parts.size
+      return nil if count > 3
+
+      position = Integer(parts[0], 10) - 1
+      uv = count > 1 && !parts[1].empty? ? Integer(parts[1], 10) - 1 : nil
+      normal = count > 2 && !parts[2].empty? ? Integer(parts[2], 10) - 1 : nil
+      return nil unless position >= 0 && position < @positions.size
+      return nil if uv && (uv.negative? || uv >= @uvs.size)
+      return nil if normal && (normal.negative? || normal >= @normals.size)
+
+      [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
+    rescue ArgumentError
+      nil
     end
 
     # Every placement of an OBJ model is the identity: the bounds are those of the points
@@ -438,16 +479,20 @@ module ZarniksuDriver
     def include_in_bounds(point)
       min = @bounds_min
       max = @bounds_max
-      3.times do |axis|
-        value = point[axis]
-        min[axis] = value if value < min[axis]
-        max[axis] = value if value > max[axis]
-      end
+      x = point[0]
+      y = point[1]
+      z = point[2]
+      min[0] = x if x < min[0]
+      max[0] = x if x > max[0]
+      min[1] = y if y < min[1]
+      max[1] = y if y > max[1]
+      min[2] = z if z < min[2]
+      max[2] = z if z > max[2]
     end
 
     def parse_corner(field)
       unless field.include?("/")
-        plain = Integer(field, 10, exception: false)
+        plain = whole_number(field)
         position = plain && resolve(plain, @positions.size)
         return position ? [position, nil, nil] : missing_vertex(field)
       end
@@ -456,12 +501,20 @@ module ZarniksuDriver
         warn_line(:bad_corner, "face vertex '#{ObjText.quote(field)}' unreadable: face skipped")
         return nil
       end
-      given = Integer(parts[0], 10, exception: false)
+      given = whole_number(parts[0])
       position = given && resolve(given, @positions.size)
       return missing_vertex(parts[0]) unless position
 
       [position, optional_index(parts[1], @uvs.size, "texture coordinate"),
        optional_index(parts[2], @normals.size, "normal")]
+    end
+
+    # Integer(text, 10, exception: false) without its keyword, which costs more than the
+    # conversion: faces are most of a big file.
+    def whole_number(text)
+      Integer(text, 10)
+    rescue ArgumentError
+      nil
     end
 
     def missing_vertex(given)
@@ -473,7 +526,7 @@ module ZarniksuDriver
     def optional_index(text, count, what)
       return nil if text.nil? || text.empty?
 
-      given = Integer(text, 10, exception: false)
+      given = whole_number(text)
       index = given && resolve(given, count)
       return index if index
 
