@@ -35,7 +35,14 @@ module ZarniksuDriver
     Counts = Struct.new(:faces, :triangles, :skipped_faces, :degenerate, :lines, :points,
                         keyword_init: true)
 
-    attr_reader :counts
+    # Counts of the last read (nil before the first).
+    def counts
+      return nil unless @counts
+
+      @counts.faces = @face_count
+      @counts.triangles = @triangle_count
+      @counts
+    end
 
     def self.read(path, scale: 1.0)
       new(scale: scale).read(path)
@@ -100,6 +107,9 @@ module ZarniksuDriver
       @bounds_min = [Float::INFINITY] * 3
       @bounds_max = [-Float::INFINITY] * 3
       @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
+      # Every face counts in these two: plain variables are cheaper than the Struct's.
+      @face_count = 0
+      @triangle_count = 0
     end
 
     # Parses every line, joining lines continued with a trailing backslash; numbers are those
@@ -110,13 +120,16 @@ module ZarniksuDriver
       number = 0
       done = 0
       total = text.bytesize
+      progress = @progress
+      # Most files have no backslash at all: their lines need no look at their ends.
+      continued = text.include?("\\")
       text.each_line do |line|
         number += 1
-        if (number % PROGRESS_LINES).zero? && @progress
-          @progress.call(done, total)
+        if progress
+          progress.call(done, total) if (number % PROGRESS_LINES).zero?
+          done += line.bytesize
         end
-        done += line.bytesize if @progress
-        if line.end_with?("\\\n", "\\\r\n", "\\")
+        if continued && line.end_with?("\\\n", "\\\r\n", "\\")
           first ||= number
           pending = "#{pending}#{line.chomp.chop} "
           next
@@ -326,7 +339,7 @@ module ZarniksuDriver
     end
 
     def add_polygon(fields)
-      @counts.faces += 1
+      @face_count += 1
       cache = @corner_cache
       size = fields.size
       if size == 4
@@ -369,21 +382,28 @@ module ZarniksuDriver
       nx = uy * vz - uz * vy
       ny = uz * vx - ux * vz
       nz = ux * vy - uy * vx
-      length = Math.sqrt(nx * nx + ny * ny + nz * nz)
-      return drop_degenerate(1) unless length.positive? && length.finite?
+      # The square root is positive and finite exactly when its square is.
+      square = nx * nx + ny * ny + nz * nz
+      return drop_degenerate(1) unless square.positive? && square.finite?
 
       na = a[2]
       nb = b[2]
       nc = c[2]
       if na.nil? || nb.nil? || nc.nil?
+        length = Math.sqrt(square)
         face_normal = [nx / length, ny / length, nz / length]
         na ||= face_normal
         nb ||= face_normal
         nc ||= face_normal
       end
+      surface = @smoothing
+      unless surface
+        surface = @next_flat_surface
+        @next_flat_surface -= 1
+      end
       @target.add_corners(pa, na, a[1] || NO_UV, pb, nb, b[1] || NO_UV, pc, nc, c[1] || NO_UV,
-                          @smoothing || take_flat_surface, @current_material)
-      @counts.triangles += 1
+                          surface, @current_material)
+      @triangle_count += 1
     end
 
     def skip_face
@@ -414,7 +434,7 @@ module ZarniksuDriver
         @target.add_corners(a[0], a[2] || face_normal, a[1] || NO_UV, b[0], b[2] || face_normal, b[1] || NO_UV,
                             c[0], c[2] || face_normal, c[1] || NO_UV, surface, material)
       end
-      @counts.triangles += triangles.size
+      @triangle_count += triangles.size
     end
 
     def drop_degenerate(triangles)
