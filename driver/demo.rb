@@ -146,8 +146,10 @@ def render_picture(samples)
       end
     end
     return now - started if done >= samples
-    if now - last_change > RENDER_STALL_SECONDS
-      raise DemoFailure, "the render stopped at #{done} of #{samples} samples (state: #{ZarnikProbe.render_state})"
+
+    state = ZarnikProbe.render_state
+    if state != "running" || now - last_change > RENDER_STALL_SECONDS
+      raise DemoFailure, "the render stopped at #{done} of #{samples} samples (the engine is #{state})"
     end
 
     ZarnikProbe.wait_for_samples(done + 1, 250)
