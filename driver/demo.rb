@@ -77,7 +77,9 @@ begin
   options[:image] ||= File.join(File.dirname(options[:out]), "demo.png")
   { "--out" => options[:out], "--image" => options[:image] }.each do |option, file|
     folder = File.dirname(file)
-    raise OptionParser::InvalidArgument, "#{option} #{file}: there is no folder #{folder}" unless File.directory?(folder)
+    next if File.directory?(folder)
+
+    raise OptionParser::InvalidArgument, "#{option} #{file}: there is no folder #{folder}"
   end
   if File.expand_path(options[:out]) == File.expand_path(options[:image])
     raise OptionParser::InvalidArgument, "--image and --out name the same file"

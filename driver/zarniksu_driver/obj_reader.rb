@@ -453,8 +453,8 @@ module ZarniksuDriver
 
     # "v", "v/vt", "v//vn" or "v/vt/vn", each number counted from 1 or, when negative, back
     # from the latest element of its kind; answers the corner's [position, uv, normal] (nil
-    # for a missing part), or nil with a warning for a face that cannot be used. A texture coordinate or normal
-    # that does not exist is dropped from its corner, the face stays.
+    # for a missing part), or nil with a warning for a face that cannot be used. A texture
+    # coordinate or normal that does not exist is dropped from its corner, the face stays.
     #
     # Corners counted from the file's start resolve the same way wherever they come, and
     # most are shared by several faces: they are remembered.

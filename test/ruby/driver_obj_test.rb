@@ -556,15 +556,15 @@ class ObjFilesTest < Minitest::Test
   def test_bounds_follow_every_placement
     model = D::Model.new
     triangle = model.add_definition(D::Definition.new(1, "Triangle"))
-    triangle.add_triangle([[0.0, 0.0, 0.0], [2.0, 0.0, 0.0], [0.0, 1.0, 1.0]].map { |p| D::Corner.new(p, [0.0, 0.0, 1.0], [0.0, 0.0], 1) })
+    points = [[0.0, 0.0, 0.0], [2.0, 0.0, 0.0], [0.0, 1.0, 1.0]]
+    triangle.add_triangle(points.map { |p| D::Corner.new(p, [0.0, 0.0, 1.0], [0.0, 0.0], 1) })
     mirrored = D::Transform.chain(D::Transform.scale(-1, 1, 3), D::Transform.translation(10, 0, 0))
     model.add_instance(D::Instance.new(id: 2, definition_id: 1, transform: mirrored))
     assert_equal [[8.0, 0.0, 0.0], [10.0, 1.0, 3.0]], model.bounds
     model.add_instance(D::Instance.new(id: 3, definition_id: 1, transform: D::Transform.rotation_z(45)))
     min, max = model.bounds
-    [[-Math.sqrt(0.5), min[0]], [0.0, min[1]], [10.0, max[0]], [Math.sqrt(2.0), max[1]], [3.0, max[2]]].each do |want, got|
-      assert_in_delta want, got, 1e-12
-    end
+    wanted = [[-Math.sqrt(0.5), 0.0, 0.0], [10.0, Math.sqrt(2.0), 3.0]]
+    wanted.flatten.zip((min + max)).each { |want, got| assert_in_delta want, got, 1e-12 }
   end
 
   def test_text_that_is_no_obj_file_gives_few_warnings
