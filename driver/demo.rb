@@ -74,7 +74,8 @@ begin
     raise OptionParser::InvalidArgument,
           "--size #{width}x#{height}: the picture is 1 to #{MAX_SIZE[0]} pixels wide and 1 to #{MAX_SIZE[1]} high"
   end
-  options[:image] ||= File.join(File.dirname(options[:out]), "demo.png")
+  folder = File.dirname(options[:out])
+  options[:image] ||= folder == "." ? "demo.png" : File.join(folder, "demo.png")
   { "--out" => options[:out], "--image" => options[:image] }.each do |option, file|
     folder = File.dirname(file)
     next if File.directory?(folder)
@@ -192,7 +193,7 @@ begin
     raise DemoFailure, "cannot write the picture #{options[:image]}"
   end
   puts format("Picture: %s (%dx%d, %d samples in %.2f s, %.1f samples/s)", options[:image], width, height,
-              options[:samples], render_seconds, options[:samples] / render_seconds)
+              options[:samples], render_seconds, options[:samples] / [render_seconds, 1e-6].max)
   total = Process.clock_gettime(Process::CLOCK_MONOTONIC) - started
   puts format("Total: %.2f s (reading %.2f s, export %.2f s, rendering %.2f s)", total, read_seconds,
               summary.seconds, render_seconds)
