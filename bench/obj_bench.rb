@@ -9,7 +9,8 @@
 #    positions, texture coordinates and normals, every face naming all three.
 # 2. Reads it with the driver's OBJ reader, and side by side with a bare Ruby loop that only
 #    splits the same lines into words: what any reader written in Ruby pays at least. Each
-#    side runs twice, taking turns, and counts its better time.
+#    side runs twice, taking turns, and counts its better time. The process's CPU time is
+#    printed too: on a machine that other work keeps busy it wanders less than the clock.
 # 3. Exports the model read into the extension (on a fresh scene each time) and into methods
 #    that do nothing, twice each, taking turns; the difference of the better times is what
 #    was spent inside the extension, given as a share of the whole: reading plus export.
@@ -30,6 +31,15 @@ module ObjBench
     started = now
     yield
     now - started
+  end
+
+  # [wall clock seconds, CPU seconds of the process]
+  def both_seconds
+    GC.start
+    started = now
+    cpu = Process.clock_gettime(Process::CLOCK_PROCESS_CPUTIME_ID)
+    yield
+    [now - started, Process.clock_gettime(Process::CLOCK_PROCESS_CPUTIME_ID) - cpu]
   end
 
   # n x n quads, two triangles each; answers the triangle count.
@@ -111,11 +121,13 @@ Dir.mktmpdir("obj_bench") do |dir|
   reader = []
   bare = []
   2.times do
-    bare << ObjBench.seconds { ObjBench.bare_split(path) }
-    reader << ObjBench.seconds { ZarniksuDriver::ObjReader.read(path) }
+    bare << ObjBench.both_seconds { ObjBench.bare_split(path) }
+    reader << ObjBench.both_seconds { ZarniksuDriver::ObjReader.read(path) }
   end
-  puts format("reading: driver's reader %.2f s, bare split loop %.2f s: %.2fx", reader.min, bare.min,
-              reader.min / bare.min)
+  wall = [reader.map(&:first).min, bare.map(&:first).min]
+  cpu = [reader.map(&:last).min, bare.map(&:last).min]
+  puts format("reading: driver's reader %.2f s, bare split loop %.2f s: %.2fx (CPU time %.2f s and %.2f s: %.2fx)",
+              *wall, wall[0] / wall[1], *cpu, cpu[0] / cpu[1])
   next unless options[:export]
 
   require "zarniksu18"

@@ -97,7 +97,7 @@ module ZarniksuDriver
         placed = expected_placements.fetch(definition.id, [])
         materials = placed.map { |_, _, material| material }.uniq.size
         @io.puts format("  %5d  %-18s %6d triangles  %3d placements under %d materials, %d entities inside",
-                        definition.id, definition.name, definition.triangles.size, placed.size, materials,
+                        definition.id, definition.name, definition.triangle_count, placed.size, materials,
                         definition.entity_ids.size)
       end
     end
@@ -158,8 +158,8 @@ module ZarniksuDriver
         found = meshes.select { |mesh| @probe.node_name(mesh) == definition.name }
         if found.size != 1
           "#{definition.name}: #{found.size} meshes"
-        elsif triangle_count(found.first) != definition.triangles.size
-          "#{definition.name}: #{triangle_count(found.first)} triangles, expected #{definition.triangles.size}"
+        elsif triangle_count(found.first) != definition.triangle_count
+          "#{definition.name}: #{triangle_count(found.first)} triangles, expected #{definition.triangle_count}"
         end
       end
       Check.new(problems.empty?, "every definition's mesh exists with its triangle count" + details(problems))

@@ -39,11 +39,17 @@ module ZarniksuDriver
     INSTANCE_WEIGHT = 4
     PROGRESS_CHUNK = 4096
 
+    DEFAULT_QUALITY = { "width" => 960, "height" => 540, "sizeType" => 0, "maxSamples" => 1000,
+                        "update" => true }.freeze
+
+    # quality, when given, replaces entries of the default scene settings' "quality" section
+    # (picture "width" and "height" in pixels, "maxSamples").
     def initialize(api: nil, geometry_settings: GEOMETRY_SETTINGS, scene_settings: nil,
-                   progress_io: $stderr, progress: nil)
+                   progress_io: $stderr, progress: nil, quality: nil)
       @api = api || Api.from_extension
       @geometry_settings = settings_text(geometry_settings)
       @scene_settings = scene_settings
+      @quality = DEFAULT_QUALITY.merge(quality || {})
       @progress_io = progress_io
       @progress = progress
       @exported_instances = {}
@@ -124,29 +130,38 @@ module ZarniksuDriver
       corners = definition.corner_count
       s.set_geometry_stream(definition.id, definition.name)
       s.warmup_stream(corners, corners)
-      definition.triangles.each_slice(PROGRESS_CHUNK) do |triangles|
-        triangles.each do |triangle|
-          triangle.corners.each do |corner|
-            p = corner.position
-            n = corner.normal
-            uv = corner.uv
-            s.add_vertex(p[0], p[1], p[2])
-            s.add_normal(n[0], n[1], n[2], corner.surface)
-            s.add_uvw(uv[0], uv[1], 1.0)
-          end
-        end
-        progress.advance(triangles.size * 3)
-      end
+      stream_corners(s, definition.corner_slots, progress)
       stream_indices(s, corners, progress)
       definition.material_runs.each_with_index do |(material_id, first, stop), index|
         s.add_face(index + 1, material_id, first, stop)
       end
       if s.evaluate_stream(@geometry_settings) == true
         summary.meshes += 1
-        summary.triangles += definition.triangles.size
+        summary.triangles += definition.triangle_count
         summary.corners += corners
       else
         summary.failed_meshes << definition.name
+      end
+    end
+
+    # Position, normal with its smoothing surface, and uv of every corner, in order.
+    def stream_corners(s, slots, progress)
+      index = 0
+      size = slots.size
+      chunk = PROGRESS_CHUNK * Definition::CORNER_SLOTS
+      while index < size
+        start = index
+        stop = [index + chunk, size].min
+        while index < stop
+          p = slots[index]
+          n = slots[index + 1]
+          uv = slots[index + 2]
+          s.add_vertex(p[0], p[1], p[2])
+          s.add_normal(n[0], n[1], n[2], slots[index + 3])
+          s.add_uvw(uv[0], uv[1], 1.0)
+          index += Definition::CORNER_SLOTS
+        end
+        progress.advance((index - start) / Definition::CORNER_SLOTS)
       end
     end
 
@@ -199,8 +214,7 @@ module ZarniksuDriver
         "kernel" => { "kernelType" => 0 },
         "environment" => { "type" => 0, "sundir" => true, "latitude" => 47.4, "longitude" => 8.5,
                            "month" => 6, "day" => 21, "hour" => 15.0, "gmtoffset" => 1 },
-        "quality" => { "width" => 960, "height" => 540, "sizeType" => 0, "maxSamples" => 1000,
-                       "update" => true }
+        "quality" => @quality
       }
     end
   end

@@ -21,43 +21,100 @@ module ZarniksuDriver
   Triangle = Struct.new(:corners, :material_id)
 
   # A component definition; id -2 is the model's own loose geometry.
+  #
+  # A big model holds millions of corners, so they are kept flat rather than as an object
+  # each: CORNER_SLOTS entries per corner in #corner_slots (position, normal, uv, smoothing
+  # surface) and one host material per triangle in #triangle_materials. Positions, normals
+  # and uvs are arrays that are shared and never changed afterwards.
   class Definition
-    attr_reader :id, :name, :triangles, :entity_ids
+    CORNER_SLOTS = 4
+
+    attr_reader :id, :name, :entity_ids, :corner_slots, :triangle_materials
 
     def initialize(id, name)
       @id = id
       @name = name
-      @triangles = []
+      @corner_slots = []
+      @triangle_materials = []
       @entity_ids = []
+      @local_bounds = nil
     end
 
     def add_triangle(corners, material_id = -1)
       raise ArgumentError, "a triangle has three corners" unless corners.size == 3
 
-      @triangles << Triangle.new(corners, material_id)
+      corners.each { |c| @corner_slots.push(c.position, c.normal, c.uv, c.surface) }
+      @triangle_materials << material_id
+      @local_bounds = nil
       self
     end
 
+    # add_triangle without the corner objects: each corner's position, normal and uv, all
+    # three on one smoothing surface.
+    def add_corners(pa, na, uva, pb, nb, uvb, pc, nc, uvc, surface, material_id)
+      @corner_slots.push(pa, na, uva, surface, pb, nb, uvb, surface, pc, nc, uvc, surface)
+      @triangle_materials << material_id
+      @local_bounds = nil
+      self
+    end
+
+    def triangle_count
+      @triangle_materials.size
+    end
+
     def corner_count
-      @triangles.size * 3
+      @triangle_materials.size * 3
     end
 
     def empty?
-      @triangles.empty?
+      @triangle_materials.empty?
+    end
+
+    # The triangles as Triangle objects, made afresh on each call: for looking at a model,
+    # not for walking a big one.
+    def triangles
+      slots = @corner_slots
+      Array.new(@triangle_materials.size) do |t|
+        first = t * 3 * CORNER_SLOTS
+        corners = Array.new(3) { |k| Corner.new(*slots[first + k * CORNER_SLOTS, CORNER_SLOTS]) }
+        Triangle.new(corners, @triangle_materials[t])
+      end
     end
 
     # Consecutive triangles with one material, as [material_id, first, end) triples: the
     # faces that the stream reports.
     def material_runs
       runs = []
-      @triangles.each_with_index do |triangle, index|
-        if runs.empty? || runs.last[0] != triangle.material_id
-          runs << [triangle.material_id, index, index + 1]
+      @triangle_materials.each_with_index do |material_id, index|
+        if runs.empty? || runs.last[0] != material_id
+          runs << [material_id, index, index + 1]
         else
           runs.last[2] = index + 1
         end
       end
       runs
+    end
+
+    # [min, max] of the corner positions in the definition's own frame, nil when empty.
+    def local_bounds
+      return nil if empty?
+
+      @local_bounds ||= begin
+        min = [Float::INFINITY] * 3
+        max = [-Float::INFINITY] * 3
+        slots = @corner_slots
+        index = 0
+        while index < slots.size
+          point = slots[index]
+          3.times do |axis|
+            value = point[axis]
+            min[axis] = value if value < min[axis]
+            max[axis] = value if value > max[axis]
+          end
+          index += CORNER_SLOTS
+        end
+        [min, max]
+      end
     end
   end
 
@@ -87,6 +144,19 @@ module ZarniksuDriver
       length = Math.sqrt(direction.sum { |c| c * c })
       eye = center.zip(direction).map { |c, d| c + d / length * distance }
       new(eye: eye, target: center, up: [0.0, 0.0, 1.0], fov: fov)
+    end
+
+    # The same view for a picture of width / height aspect. fov is vertical, so a picture
+    # taller than wide sees less across than up and down: the eye steps back along its line
+    # of sight until the narrower angle takes in what the vertical one did.
+    def for_aspect(aspect)
+      return self if aspect >= 1.0
+
+      half = fov * Math::PI / 360.0
+      across = Math.atan(Math.tan(half) * aspect)
+      factor = Math.sin(half) / Math.sin(across)
+      new_eye = target.zip(eye).map { |t, e| t + (e - t) * factor }
+      Camera.new(eye: new_eye, target: target, up: up, fov: fov)
     end
   end
 
@@ -142,22 +212,29 @@ module ZarniksuDriver
     end
 
     def triangle_count
-      geometry_definitions.sum { |d| d.triangles.size }
+      geometry_definitions.sum(&:triangle_count)
     end
 
     # Bounding box [min, max] of the placed geometry in host inches, or nil when nothing is
     # placed.
+    #
+    # A placement that only scales and moves keeps a box's extremes at its corners, so the
+    # definition's own box is carried over; one that turns it (by any angle: a quarter turn
+    # leaves rounding residue off the axes) has every corner position transformed.
     def bounds
       min = [Float::INFINITY] * 3
       max = [-Float::INFINITY] * 3
       each_placement do |definition, world, _material|
-        definition.triangles.each do |triangle|
-          triangle.corners.each do |corner|
-            point = Transform.apply(world, corner.position)
-            3.times do |axis|
-              min[axis] = point[axis] if point[axis] < min[axis]
-              max[axis] = point[axis] if point[axis] > max[axis]
-            end
+        points = if Transform.axis_aligned?(world)
+                   box_corners(definition.local_bounds)
+                 else
+                   definition.corner_slots.each_slice(Definition::CORNER_SLOTS).map(&:first)
+                 end
+        points.each do |local|
+          point = Transform.apply(world, local)
+          3.times do |axis|
+            min[axis] = point[axis] if point[axis] < min[axis]
+            max[axis] = point[axis] if point[axis] > max[axis]
           end
         end
       end
@@ -179,6 +256,10 @@ module ZarniksuDriver
     end
 
     private
+
+    def box_corners((min, max))
+      [min[0], max[0]].product([min[1], max[1]], [min[2], max[2]])
+    end
 
     def walk(instance, parent, inherited, path, &block)
       return unless instance.visible

@@ -35,7 +35,14 @@ module ZarniksuDriver
     Counts = Struct.new(:faces, :triangles, :skipped_faces, :degenerate, :lines, :points,
                         keyword_init: true)
 
-    attr_reader :counts
+    # Counts of the last read (nil before the first).
+    def counts
+      return nil unless @counts
+
+      @counts.faces = @face_count
+      @counts.triangles = @triangle_count
+      @counts
+    end
 
     def self.read(path, scale: 1.0)
       new(scale: scale).read(path)
@@ -69,7 +76,7 @@ module ZarniksuDriver
       text = ObjText.decode(text.b, source, warnings) unless text.encoding == Encoding::UTF_8 && text.valid_encoding?
       text = text.delete_prefix("\uFEFF")
       reset(source, base_dir, warnings)
-      each_logical_line(text) { |line, number| parse_line(line, number) }
+      each_logical_line(text)
       load_material_library(default_mtl, nil, nil) if !@library_named && default_mtl && File.file?(default_mtl)
       finish
     end
@@ -100,35 +107,42 @@ module ZarniksuDriver
       @bounds_min = [Float::INFINITY] * 3
       @bounds_max = [-Float::INFINITY] * 3
       @counts = Counts.new(faces: 0, triangles: 0, skipped_faces: 0, degenerate: 0, lines: 0, points: 0)
+      # Every face counts in these two: plain variables are cheaper than the Struct's.
+      @face_count = 0
+      @triangle_count = 0
     end
 
-    # Joins lines continued with a trailing backslash; numbers are those of the first line.
+    # Parses every line, joining lines continued with a trailing backslash; numbers are those
+    # of the first line.
     def each_logical_line(text)
       pending = nil
       first = nil
       number = 0
       done = 0
       total = text.bytesize
+      progress = @progress
+      # Most files have no backslash at all: their lines need no look at their ends.
+      continued = text.include?("\\")
       text.each_line do |line|
         number += 1
-        if (number % PROGRESS_LINES).zero? && @progress
-          @progress.call(done, total)
+        if progress
+          progress.call(done, total) if (number % PROGRESS_LINES).zero?
+          done += line.bytesize
         end
-        done += line.bytesize if @progress
-        if line.end_with?("\\\n", "\\\r\n", "\\")
+        if continued && line.end_with?("\\\n", "\\\r\n", "\\")
           first ||= number
           pending = "#{pending}#{line.chomp.chop} "
           next
         end
         if pending
-          yield("#{pending}#{line}", first)
+          parse_line("#{pending}#{line}", first)
           pending = nil
           first = nil
         else
-          yield(line, number)
+          parse_line(line, number)
         end
       end
-      yield(pending, first) if pending
+      parse_line(pending, first) if pending
       @progress&.call(total, total)
     end
 
@@ -185,9 +199,15 @@ module ZarniksuDriver
     # "v x y z [w]" or "v x y z r g b": colours are read and set aside.
     def vertex(fields)
       fail_line("a vertex needs 3 numbers") if fields.size < 4
-      x = number(fields[1])
-      y = number(fields[2])
-      z = number(fields[3])
+      x = Float(fields[1], exception: false)
+      y = Float(fields[2], exception: false)
+      z = Float(fields[3], exception: false)
+      # The plain form first; number takes every other one and says what is wrong.
+      unless x&.finite? && y&.finite? && z&.finite?
+        x = number(fields[1])
+        y = number(fields[2])
+        z = number(fields[3])
+      end
       if fields.size > 5
         fields[4..].each { |field| number(field) }
         warn_line(:colours, "vertex colours set aside (the host model has none)")
@@ -197,14 +217,23 @@ module ZarniksuDriver
 
     def texture_coordinate(fields)
       fail_line("a texture coordinate needs a number") if fields.size < 2
+      u = Float(fields[1], exception: false)
+      v = fields.size > 2 ? Float(fields[2], exception: false) : 0.0
+      return [u, v] if u&.finite? && v&.finite?
+
       [number(fields[1]), fields.size > 2 ? number(fields[2]) : 0.0]
     end
 
     def normal(fields)
       fail_line("a normal needs 3 numbers") if fields.size < 4
-      x = number(fields[1])
-      y = number(fields[2])
-      z = number(fields[3])
+      x = Float(fields[1], exception: false)
+      y = Float(fields[2], exception: false)
+      z = Float(fields[3], exception: false)
+      unless x&.finite? && y&.finite? && z&.finite?
+        x = number(fields[1])
+        y = number(fields[2])
+        z = number(fields[3])
+      end
       [x, -z, y]
     end
 
@@ -310,11 +339,19 @@ module ZarniksuDriver
     end
 
     def add_polygon(fields)
-      @counts.faces += 1
+      @face_count += 1
       cache = @corner_cache
+      size = fields.size
+      if size == 4
+        # The common case, without the general path's lists.
+        a = cache[fields[1]] || corner_indices(fields[1]) or return skip_face
+        b = cache[fields[2]] || corner_indices(fields[2]) or return skip_face
+        c = cache[fields[3]] || corner_indices(fields[3]) or return skip_face
+        return emit_triangle(a, b, c)
+      end
       corners = []
       index = 1
-      while index < fields.size
+      while index < size
         field = fields[index]
         corner = cache[field] || corner_indices(field)
         return skip_face if corner.nil?
@@ -326,30 +363,47 @@ module ZarniksuDriver
         warn_line(:short_face, "face with fewer than 3 vertices skipped")
         return skip_face
       end
-      corners.size == 3 ? emit_triangle(corners) : emit_polygon(corners)
+      corners.size == 3 ? emit_triangle(*corners) : emit_polygon(corners)
     end
 
-    # The common case, without the general path's intermediate lists.
-    def emit_triangle(corners)
-      a, b, c = corners
-      pa = @positions[a[0]]
-      pb = @positions[b[0]]
-      pc = @positions[c[0]]
-      face_normal = Polygon.triangle_normal(pa, pb, pc)
-      return drop_degenerate(1) unless face_normal
+    # Corners are [position, uv, normal] with nil for a part the face does not give. The
+    # face normal is worked out as Polygon.triangle_normal does, but made only when a
+    # corner needs it.
+    def emit_triangle(a, b, c)
+      pa = a[0]
+      pb = b[0]
+      pc = c[0]
+      ux = pb[0] - pa[0]
+      uy = pb[1] - pa[1]
+      uz = pb[2] - pa[2]
+      vx = pc[0] - pa[0]
+      vy = pc[1] - pa[1]
+      vz = pc[2] - pa[2]
+      nx = uy * vz - uz * vy
+      ny = uz * vx - ux * vz
+      nz = ux * vy - uy * vx
+      # The square root is positive and finite exactly when its square is.
+      square = nx * nx + ny * ny + nz * nz
+      return drop_degenerate(1) unless square.positive? && square.finite?
 
-      surface = @smoothing || take_flat_surface
-      normals = @normals
-      uvs = @uvs
-      made = [Corner.new(pa, a[2] ? normals[a[2]] : face_normal, a[1] ? uvs[a[1]] : NO_UV, surface),
-              Corner.new(pb, b[2] ? normals[b[2]] : face_normal, b[1] ? uvs[b[1]] : NO_UV, surface),
-              Corner.new(pc, c[2] ? normals[c[2]] : face_normal, c[1] ? uvs[c[1]] : NO_UV, surface)]
-      @target.triangles << Triangle.new(made, @current_material)
-      @counts.triangles += 1
-    end
-
-    def corner(point, index, face_normal, surface)
-      Corner.new(point, index[2] ? @normals[index[2]] : face_normal, index[1] ? @uvs[index[1]] : NO_UV, surface)
+      na = a[2]
+      nb = b[2]
+      nc = c[2]
+      if na.nil? || nb.nil? || nc.nil?
+        length = Math.sqrt(square)
+        face_normal = [nx / length, ny / length, nz / length]
+        na ||= face_normal
+        nb ||= face_normal
+        nc ||= face_normal
+      end
+      surface = @smoothing
+      unless surface
+        surface = @next_flat_surface
+        @next_flat_surface -= 1
+      end
+      @target.add_corners(pa, na, a[1] || NO_UV, pb, nb, b[1] || NO_UV, pc, nc, c[1] || NO_UV,
+                          surface, @current_material)
+      @triangle_count += 1
     end
 
     def skip_face
@@ -359,7 +413,7 @@ module ZarniksuDriver
 
     def emit_polygon(corners)
       surface = @smoothing || take_flat_surface
-      points = corners.map { |c| @positions[c[0]] }
+      points = corners.map(&:first)
       face_normal = Polygon.normal(points)
       if face_normal
         triangles = Polygon.triangulate(points, face_normal)
@@ -373,10 +427,14 @@ module ZarniksuDriver
       end
       drop_degenerate(corners.size - 2 - triangles.size) if triangles.size < corners.size - 2
       material = @current_material
-      triangles.each do |triangle|
-        @target.add_triangle(triangle.map { |i| corner(points[i], corners[i], face_normal, surface) }, material)
+      triangles.each do |i, j, k|
+        a = corners[i]
+        b = corners[j]
+        c = corners[k]
+        @target.add_corners(a[0], a[2] || face_normal, a[1] || NO_UV, b[0], b[2] || face_normal, b[1] || NO_UV,
+                            c[0], c[2] || face_normal, c[1] || NO_UV, surface, material)
       end
-      @counts.triangles += triangles.size
+      @triangle_count += triangles.size
     end
 
     def drop_degenerate(triangles)
@@ -394,19 +452,46 @@ module ZarniksuDriver
     end
 
     # "v", "v/vt", "v//vn" or "v/vt/vn", each number counted from 1 or, when negative, back
-    # from the latest element of its kind; answers 0-based indices (nil for a missing part),
-    # or nil with a warning for a face that cannot be used. A texture coordinate or normal
-    # that does not exist is dropped from its corner, the face stays.
+    # from the latest element of its kind; answers the corner's [position, uv, normal] (nil
+    # for a missing part), or nil with a warning for a face that cannot be used. A texture
+    # coordinate or normal that does not exist is dropped from its corner, the face stays.
     #
     # Corners counted from the file's start resolve the same way wherever they come, and
     # most are shared by several faces: they are remembered.
     def corner_indices(field)
-      corner = parse_corner(field)
-      return nil unless corner
+      corner = counted_corner(field)
+      unless corner
+        indices = parse_corner(field)
+        return nil unless indices
 
-      @corner_cache[field] = corner unless field.include?("-")
-      include_in_bounds(@positions[corner[0]])
+        position, uv, normal = indices
+        corner = [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
+      end
+      @corner_cache[field.freeze] = corner unless field.include?("-")
+      include_in_bounds(corner[0])
       corner
+    end
+
+    # The corner of a field whose numbers all count from the file's start and all exist,
+    # as nearly every corner of a big file does; nil sends the field the long way, which
+    # gives the same corner or says what is wrong with it.
+    def counted_corner(field)
+      return nil if field.include?("-")
+
+      parts = field.split("/", -1)
+      count = parts.size
+      return nil if count > 3
+
+      position = Integer(parts[0], 10) - 1
+      uv = count > 1 && !parts[1].empty? ? Integer(parts[1], 10) - 1 : nil
+      normal = count > 2 && !parts[2].empty? ? Integer(parts[2], 10) - 1 : nil
+      return nil unless position >= 0 && position < @positions.size
+      return nil if uv && (uv.negative? || uv >= @uvs.size)
+      return nil if normal && (normal.negative? || normal >= @normals.size)
+
+      [@positions[position], uv && @uvs[uv], normal && @normals[normal]].freeze
+    rescue ArgumentError
+      nil
     end
 
     # Every placement of an OBJ model is the identity: the bounds are those of the points
@@ -414,16 +499,20 @@ module ZarniksuDriver
     def include_in_bounds(point)
       min = @bounds_min
       max = @bounds_max
-      3.times do |axis|
-        value = point[axis]
-        min[axis] = value if value < min[axis]
-        max[axis] = value if value > max[axis]
-      end
+      x = point[0]
+      y = point[1]
+      z = point[2]
+      min[0] = x if x < min[0]
+      max[0] = x if x > max[0]
+      min[1] = y if y < min[1]
+      max[1] = y if y > max[1]
+      min[2] = z if z < min[2]
+      max[2] = z if z > max[2]
     end
 
     def parse_corner(field)
       unless field.include?("/")
-        plain = Integer(field, 10, exception: false)
+        plain = whole_number(field)
         position = plain && resolve(plain, @positions.size)
         return position ? [position, nil, nil] : missing_vertex(field)
       end
@@ -432,12 +521,20 @@ module ZarniksuDriver
         warn_line(:bad_corner, "face vertex '#{ObjText.quote(field)}' unreadable: face skipped")
         return nil
       end
-      given = Integer(parts[0], 10, exception: false)
+      given = whole_number(parts[0])
       position = given && resolve(given, @positions.size)
       return missing_vertex(parts[0]) unless position
 
       [position, optional_index(parts[1], @uvs.size, "texture coordinate"),
        optional_index(parts[2], @normals.size, "normal")]
+    end
+
+    # Integer(text, 10, exception: false) without its keyword, which costs more than the
+    # conversion: faces are most of a big file.
+    def whole_number(text)
+      Integer(text, 10)
+    rescue ArgumentError
+      nil
     end
 
     def missing_vertex(given)
@@ -449,7 +546,7 @@ module ZarniksuDriver
     def optional_index(text, count, what)
       return nil if text.nil? || text.empty?
 
-      given = Integer(text, 10, exception: false)
+      given = whole_number(text)
       index = given && resolve(given, count)
       return index if index
 

@@ -61,6 +61,12 @@ module ZarniksuDriver
       transforms.reduce(IDENTITY) { |acc, t| multiply(acc, t) }
     end
 
+    # True when the transform only scales (mirroring included) and moves along each axis.
+    def axis_aligned?(m)
+      m[1].zero? && m[2].zero? && m[4].zero? && m[6].zero? && m[8].zero? && m[9].zero? &&
+        m[3].zero? && m[7].zero? && m[11].zero? && m[15] == 1.0
+    end
+
     def apply(m, point)
       x, y, z = point
       [x * m[0] + y * m[4] + z * m[8] + m[12],

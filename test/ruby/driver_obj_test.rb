@@ -106,6 +106,26 @@ class ObjReaderTest < Minitest::Test
     assert_equal [[0.0, 0.0, 1.0], [0.0, 0.0, 1.0], [0.0, -1.0, 0.0]], given.map(&:normal)
   end
 
+  # However a corner is written, counted from the start or back from the end, with a sign
+  # or not, met first or again, it is the same corner.
+  def test_every_way_of_naming_a_corner_gives_the_same_triangles
+    head = "v 0 0 0\nv 2 0 0\nv 0 2 0\nvt 0 0\nvt 1 0\nvt 0 1\nvn 0 0 1\nvn 0 1 0\nvn 1 0 0\n"
+    forms = ["f 1/1/1 2/2/2 3/3/3", "f -3/-3/-3 -2/-2/-2 -1/-1/-1", "f +1/+1/+1 2/2/2 3/-1/3",
+             "f 1/1/1 2/2/2 3/3/3 \\\n  "]
+    corners = forms.map do |face|
+      model = parse("#{head}#{face}\n#{face}\n")
+      assert_equal 2, model.triangle_count, face
+      model.root.triangles.map { |t| t.corners.map { |c| [c.position, c.uv, c.normal] } }.uniq
+    end
+    assert_equal [corners.first], corners.uniq
+    assert_equal [[0.0, 0.0, 0.0], [0.0, 0.0], [0.0, -1.0, 0.0]], corners.first.first.first
+    # A part that does not exist is left out the first time and every time after.
+    reader = D::ObjReader.new
+    model = reader.parse("#{head}f 1/9/1 2/9/2 3//3\nf 1/9/1 2/9/2 3//3\n", source: "t.obj")
+    assert_equal [[0.0, 0.0]], model.root.triangles.flat_map(&:corners).map(&:uv).uniq
+    assert_match(/texture coordinate 9 does not exist .*\(2 times/, reader.warnings.join)
+  end
+
   def model_index(point)
     [[0, 0, 0], [2, 0, 0], [3, 0, 1], [1, 0, 3], [-1, 0, 1]].index(point.map { |c| c.zero? ? 0 : c.to_i })
   end
@@ -497,24 +517,54 @@ class ObjFilesTest < Minitest::Test
   end
 
   # The camera a model without one gets sees every point of it: each lies within the
-  # vertical half-angle of the view and in front of the eye.
+  # vertical half-angle of the view and in front of the eye, and within the narrower
+  # half-angle across a picture taller than wide.
   def test_the_camera_frames_the_whole_model
     model, = read("concave.obj")
-    camera = model.camera
+    assert_sees_every_point model, model.camera, model.camera.fov
+    # It looks at the middle of the model, not at the origin the file was drawn around.
+    assert_in_delta 7.0, model.camera.target[0], 1e-9
+
+    sample = D::SampleModel.build
+    assert_same sample.camera, sample.camera.for_aspect(4.0 / 3)
+    tall = sample.camera.for_aspect(0.5)
+    across = 2 * Math.atan(Math.tan(tall.fov * Math::PI / 360) * 0.5) * 180 / Math::PI
+    assert_sees_every_point sample, tall, across
+    assert_equal sample.camera.target, tall.target
+  end
+
+  def assert_sees_every_point(model, camera, fov)
     forward = camera.target.zip(camera.eye).map { |t, e| t - e }
     length = Math.sqrt(forward.sum { |c| c * c })
     forward = forward.map { |c| c / length }
-    half_angle = camera.fov / 2 * Math::PI / 180
-    corners = model.each_placement.flat_map { |d, _, _| d.triangles.flat_map(&:corners) }
-    corners.map(&:position).each do |point|
+    half_angle = fov / 2 * Math::PI / 180
+    points = model.each_placement.flat_map do |d, world, _|
+      d.triangles.flat_map(&:corners).map { |c| D::Transform.apply(world, c.position) }
+    end
+    points.each do |point|
       ray = point.zip(camera.eye).map { |p, e| p - e }
       distance = Math.sqrt(ray.sum { |c| c * c })
       along = ray.zip(forward).sum { |r, f| r * f }
       assert_operator along, :>, 0
       assert_operator Math.acos(along / distance), :<, half_angle, point.inspect
     end
-    # It looks at the middle of the model, not at the origin the file was drawn around.
-    assert_in_delta 7.0, camera.target[0], 1e-9
+  end
+
+  # The box of placed geometry is exact whether a placement only moves and scales (its
+  # definition's own box is carried over) or turns it off the axes (no corner of a
+  # triangle's box is a point of it).
+  def test_bounds_follow_every_placement
+    model = D::Model.new
+    triangle = model.add_definition(D::Definition.new(1, "Triangle"))
+    points = [[0.0, 0.0, 0.0], [2.0, 0.0, 0.0], [0.0, 1.0, 1.0]]
+    triangle.add_triangle(points.map { |p| D::Corner.new(p, [0.0, 0.0, 1.0], [0.0, 0.0], 1) })
+    mirrored = D::Transform.chain(D::Transform.scale(-1, 1, 3), D::Transform.translation(10, 0, 0))
+    model.add_instance(D::Instance.new(id: 2, definition_id: 1, transform: mirrored))
+    assert_equal [[8.0, 0.0, 0.0], [10.0, 1.0, 3.0]], model.bounds
+    model.add_instance(D::Instance.new(id: 3, definition_id: 1, transform: D::Transform.rotation_z(45)))
+    min, max = model.bounds
+    wanted = [[-Math.sqrt(0.5), 0.0, 0.0], [10.0, Math.sqrt(2.0), 3.0]]
+    wanted.flatten.zip((min + max)).each { |want, got| assert_in_delta want, got, 1e-12 }
   end
 
   def test_text_that_is_no_obj_file_gives_few_warnings
@@ -556,8 +606,76 @@ class ObjFilesTest < Minitest::Test
     %w[--out --scale --help concave UTF-16 Latin-1 continuations].each { |word| assert_includes out, word }
   end
 
-  def run_demo(*args)
+  # Options that make no picture are refused up front in one line.
+  def test_the_demo_refuses_picture_options_it_cannot_honour
+    ["--size 0x48", "--size 64", "--size 1001x48", "--size 64x601", "--samples 0", "--samples many",
+     "--image /no/such/folder/p.png"].each do |option|
+      out, err, status = run_demo(*option.split)
+      assert_equal [2, "", 1], [status.exitstatus, out, err.lines.size], option
+      assert_includes err, option.split.first, option
+    end
+  end
+
+  # The built-in sample model, exported and rendered: a PNG of the size asked for that
+  # shows something besides the background.
+  def test_the_demo_renders_the_picture_of_what_it_exported
+    ext_dir = ENV.fetch("ZARNIKSU_EXT_DIR") { skip "needs the built extension (ZARNIKSU_EXT_DIR)" }
+    Dir.mktmpdir do |dir|
+      out, err, status = run_demo("--out", File.join(dir, "scene.zcs"), "--size", "64x48", "--samples", "2",
+                                  ext_dir: ext_dir)
+      assert_equal 0, status.exitstatus, err
+      path = File.join(dir, "demo.png")
+      assert_match(/^Picture: #{Regexp.escape(path)} \(64x48, 2 samples in [\d.]+ s, [\d.]+ samples\/s\)$/, out)
+      assert_includes err.lines, "render: 2 of 2 samples\n"
+      width, height, pixels = read_rgba_png(path)
+      assert_equal [64, 48], [width, height]
+      assert_operator pixels.uniq.size, :>, 10, "the model shows, not one flat colour"
+    end
+  end
+
+  def run_demo(*args, ext_dir: nil)
     require "open3"
-    Open3.capture3(RbConfig.ruby, "-I", File.dirname(DEMO), DEMO, *args)
+    load_path = [File.dirname(DEMO), ext_dir].compact.flat_map { |dir| ["-I", dir] }
+    Open3.capture3(RbConfig.ruby, *load_path, DEMO, *args)
+  end
+
+  # Width, height and the [r, g, b, a] pixels of an 8-bit RGBA PNG file without interlacing.
+  def read_rgba_png(path)
+    require "zlib"
+    data = File.binread(path)
+    assert_equal "\x89PNG\r\n\x1a\n".b, data[0, 8]
+    chunks = {}
+    pos = 8
+    while pos < data.size
+      length, type = data.unpack("@#{pos}Na4")
+      (chunks[type] ||= +"".b) << data.byteslice(pos + 8, length)
+      pos += 12 + length
+    end
+    width, height, depth, colour = chunks["IHDR"].unpack("NNCC")
+    assert_equal [8, 6], [depth, colour], "8-bit RGBA"
+    raw = Zlib::Inflate.inflate(chunks["IDAT"])
+    stride = width * 4
+    previous = Array.new(stride, 0)
+    rows = Array.new(height) do |y|
+      filter = raw.getbyte(y * (stride + 1))
+      line = raw.byteslice(y * (stride + 1) + 1, stride).bytes
+      line.each_index do |i|
+        a = i >= 4 ? line[i - 4] : 0
+        b = previous[i]
+        c = i >= 4 ? previous[i - 4] : 0
+        guess = case filter
+                when 1 then a
+                when 2 then b
+                when 3 then (a + b) / 2
+                when 4
+                  p = a + b - c
+                  [a, b, c].min_by.with_index { |v, k| [(p - v).abs, k] }
+                else 0
+                end
+        line[i] = (line[i] + guess) & 255
+      end
+      previous = line
+    end
+    [width, height, rows.flatten.each_slice(4).to_a]
   end
 end
