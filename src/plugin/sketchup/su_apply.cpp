@@ -262,16 +262,13 @@ bool WalkEditedEntriesAgain(Definition& root, std::size_t& cycles_cut) {
   for (std::uint32_t entry : edited) {
     touched.clear();
     const std::size_t cut = EvaluationPass(Entities()).RunAgain(root, entry, touched);
-    // A map made by this walk is not in the list yet.
+    // A map made by this walk (a new instance material for a definition) is not listed yet.
     for (MeshMaterialMap* map : touched) {
       if (std::find(maps.begin(), maps.end(), map) == maps.end()) maps.push_back(map);
     }
+    // Maps the entry reached before and no longer does lose its run.
     for (MeshMaterialMap* map : maps) {
       if (map->HasStaged() || map->HasRun(entry)) map->ReplaceRun(entry);
-    }
-    // Every staged row went into a map the definitions list; one that did not would be lost.
-    for (MeshMaterialMap* map : touched) {
-      if (map->HasStaged()) return false;
     }
     kept.cut_total = kept.cut_total - kept.entry_cuts[entry] + cut;
     kept.entry_cuts[entry] = cut;
