@@ -48,7 +48,9 @@ struct KeptWalk {
   bool full_needed = true;       // the next apply walks every entry
   std::vector<std::uint32_t> edited_entries;  // top-level entries to walk again
   std::vector<std::size_t> entry_cuts;        // placements each entry's walk cut
+  std::vector<std::size_t> entry_visits;      // instances each entry's walk entered
   std::size_t cut_total = 0;
+  std::size_t visit_total = 0;
 };
 
 KeptWalk& Kept() {
@@ -62,8 +64,9 @@ bool FullApplyForced() {
   return value && *value && std::string(value) != "0";
 }
 
-// Past this share of the entries a full walk costs about as much and is simpler.
-constexpr std::size_t kMostEntriesWalkedAgain = 8;
+// When the entries to walk again hold more than this share of the model's instances, a
+// full walk costs about as much and is simpler.
+constexpr std::size_t kMostWalkedAgain = 2;
 
 // Thrown by a walk of some entries again that met what only a full pass may do.
 struct NeedsFullPass {};
@@ -74,18 +77,22 @@ class EvaluationPass {
 
   // Places every instance reachable from the root's list; answers the number of
   // placements cut because they would have entered a definition already on their path.
-  // `entry_cuts` gets what each entry's walk cut.
-  std::size_t Run(Definition& root, std::vector<std::size_t>& entry_cuts) {
+  // `entry_cuts` gets what each entry's walk cut, `entry_visits` how many instances it
+  // entered.
+  std::size_t Run(Definition& root, std::vector<std::size_t>& entry_cuts, std::vector<std::size_t>& entry_visits) {
     pass_ = StartEvaluationPass();
     entry_cuts.assign(root.entity_ids.size(), 0);
+    entry_visits.assign(root.entity_ids.size(), 0);
     // The root is the outermost definition of every path: an instance that places the
     // model inside itself is a cycle like any other.
     root.on_evaluation_path = true;
     try {
       for (std::size_t k = 0; k < root.entity_ids.size(); ++k) {
         const std::size_t cut_before = cut_;
+        const std::size_t visits_before = visits_;
         WalkEntry(root, static_cast<std::uint32_t>(k));
         entry_cuts[k] = cut_ - cut_before;
+        entry_visits[k] = visits_ - visits_before;
       }
     } catch (...) {
       Unwind(root);
@@ -97,7 +104,8 @@ class EvaluationPass {
   }
 
   // Walks one entry again under the last pass's number, its rows staged in the maps it
-  // reaches (`touched` lists them); answers what its walk cut.
+  // reaches (`touched` lists them); answers what its walk cut. visits() tells how many
+  // instances it entered.
   std::size_t RunAgain(Definition& root, std::uint32_t entry, std::vector<MeshMaterialMap*>& touched) {
     pass_ = CurrentEvaluationPass();
     staging_ = true;
@@ -113,6 +121,8 @@ class EvaluationPass {
     NoteReachedInstances(reached_);
     return cut_;
   }
+
+  std::size_t visits() const { return visits_; }
 
  private:
   void WalkEntry(Definition& root, std::uint32_t entry) {
@@ -141,6 +151,7 @@ class EvaluationPass {
       instance.walk_entry = Instance::kManyEntries;
     }
     ++instance.evaluation_count;
+    ++visits_;
     if (!instance.visible && instance.transforms.empty()) return;
     Definition* definition = FindDefinition(entities_, instance.definition_id);
     if (!definition) return;
@@ -211,6 +222,7 @@ class EvaluationPass {
   std::vector<MeshMaterialMap*>* touched_ = nullptr;
   std::size_t reached_ = 0;  // distinct instances
   std::size_t cut_ = 0;
+  std::size_t visits_ = 0;
 };
 
 void DisconnectInput(ApiNode& group, std::uint32_t index) { group.connectToIx(index, nullptr, true, false); }
@@ -242,12 +254,16 @@ bool HasMesh(const DefinitionTable::value_type& entry) { return entry.second && 
 bool WalkEditedEntriesAgain(Definition& root, std::size_t& cycles_cut) {
   KeptWalk& kept = Kept();
   const std::size_t entries = root.entity_ids.size();
-  if (kept.entry_cuts.size() != entries || !EditModeInstances().empty()) return false;
+  if (kept.entry_cuts.size() != entries || kept.entry_visits.size() != entries || !EditModeInstances().empty()) {
+    return false;
+  }
   std::vector<std::uint32_t>& edited = kept.edited_entries;
   std::sort(edited.begin(), edited.end());
   edited.erase(std::unique(edited.begin(), edited.end()), edited.end());
-  if (edited.size() * kMostEntriesWalkedAgain > entries) return false;
   if (!edited.empty() && edited.back() >= entries) return false;
+  std::size_t walked = 0;
+  for (std::uint32_t entry : edited) walked += kept.entry_visits[entry];
+  if (walked * kMostWalkedAgain > kept.visit_total) return false;
 
   std::vector<MeshMaterialMap*> maps;
   for (const auto& entry : Definitions()) {
@@ -261,7 +277,8 @@ bool WalkEditedEntriesAgain(Definition& root, std::size_t& cycles_cut) {
   std::vector<MeshMaterialMap*> touched;
   for (std::uint32_t entry : edited) {
     touched.clear();
-    const std::size_t cut = EvaluationPass(Entities()).RunAgain(root, entry, touched);
+    EvaluationPass pass(Entities());
+    const std::size_t cut = pass.RunAgain(root, entry, touched);
     // A map made by this walk (a new instance material for a definition) is not listed yet.
     for (MeshMaterialMap* map : touched) {
       if (std::find(maps.begin(), maps.end(), map) == maps.end()) maps.push_back(map);
@@ -272,6 +289,8 @@ bool WalkEditedEntriesAgain(Definition& root, std::size_t& cycles_cut) {
     }
     kept.cut_total = kept.cut_total - kept.entry_cuts[entry] + cut;
     kept.entry_cuts[entry] = cut;
+    kept.visit_total = kept.visit_total - kept.entry_visits[entry] + pass.visits();
+    kept.entry_visits[entry] = pass.visits();
   }
   // As the full pass does on each map's first placement: a host material may have another
   // node by now.
@@ -333,10 +352,13 @@ ApplyReport ApplyGeometryLocal() {
     }
     kept.full_needed = true;
     kept.entry_cuts.clear();
+    kept.entry_visits.clear();
     kept.cut_total = 0;
+    kept.visit_total = 0;
     if (root) {
-      report.cycles_cut = EvaluationPass(Entities()).Run(*root, kept.entry_cuts);
+      report.cycles_cut = EvaluationPass(Entities()).Run(*root, kept.entry_cuts, kept.entry_visits);
       kept.cut_total = report.cycles_cut;
+      for (std::size_t visits : kept.entry_visits) kept.visit_total += visits;
     }
   }
   // From here on the rows stand as an apply made them: edits after this point are walked
