@@ -73,7 +73,7 @@ class GeometryIncrementalTest < Minitest::Test
   def random_edit(rng)
     id = @state.keys.sample(random: rng)
     entry = @state[id]
-    case rng.rand(20)
+    case rng.rand(22)
     when 0..7
       entry[:transform] = random_transform(rng)
       ExtInstance.update(id, entry[:definition], entry[:material], entry[:transform], nil, entry[:visible])
@@ -87,6 +87,22 @@ class GeometryIncrementalTest < Minitest::Test
       # The user removes a node in the engine; the apply makes it again.
       nodes = ZarnikProbe.nodes([PLACEMENT, OVERRIDE, GROUP].sample(random: rng))
       ZarnikProbe.destroy(nodes.sample(random: rng)) unless nodes.empty?
+    when 19
+      # The host deletes a child of a container.
+      container, ids = @children.select { |_, list| list.size > 1 }.to_a.sample(random: rng)
+      gone = ids.delete(ids.sample(random: rng))
+      ExtEntity.delete(gone)
+      ExtDefinition.update(container, [], ids)
+      @state.delete(gone)
+    when 20
+      # The user opens an instance for editing and moves it by the edit transform, then closes it.
+      ZarnikExt.set_edit_transform(random_transform(rng))
+      ExtInstance.set_edit_mode(id, true)
+      ExtInstance.update(id, entry[:definition], entry[:material], entry[:transform], nil, entry[:visible])
+      ZarnikExt.apply_geometry
+      ZarnikExt.clear_edit_list
+      entry[:transform] = random_transform(rng)
+      ExtInstance.update(id, entry[:definition], entry[:material], entry[:transform], nil, entry[:visible])
     else
       # A new leaf instance in a container: a full apply follows.
       container = CONTAINERS.sample(random: rng)

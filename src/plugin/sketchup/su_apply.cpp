@@ -321,6 +321,12 @@ void NoteInstanceChange(const Instance& instance) {
     NoteStructureChange();
     return;
   }
+  // More edits than entries between two applies: every entry may well be walked again, and
+  // the list must not grow with a script that moves everything.
+  if (kept.edited_entries.size() >= kept.entry_visits.size()) {
+    NoteStructureChange();
+    return;
+  }
   kept.edited_entries.push_back(instance.walk_entry);
 }
 
