@@ -2,7 +2,7 @@
 
 # What a modeller's edits cost, at growing sizes; prints figures, asserts nothing.
 #
-#   ruby -I build/ext bench/edit_bench.rb [--quick]
+#   ruby -I build/ext bench/edit_bench.rb [--quick] [--edit-only]
 #
 # Each figure is thread CPU time, the median of several rounds. Growth exponents compare two
 # sizes: 1 means the cost grows linearly with the size, 2 with its square.
@@ -10,7 +10,10 @@
 #              material of their own (S slots), and one "update_all_materials";
 #   deleting:  N top-level instances, then N top-level definitions, deleted one by one in reverse
 #              order;
-#   one edit:  "apply_geometry" after one instance moved, against a repeat apply of the same scene.
+#   one edit:  "apply_geometry" after one instance moved (and, apart, after one took another
+#              material and after one was hidden and shown again), against a repeat apply of
+#              the same scene. ZARNIKSU_FULL_APPLY=1 in the environment makes every apply a
+#              full one, which gives the figures of the full pass for comparison.
 
 require "optparse"
 
@@ -138,6 +141,15 @@ module EditBench
                 exponent(rows[0][1], rows[-1][1], sizes[0], sizes[-1]))
   end
 
+  # A repeat apply that walks the whole model, however little changed.
+  def full_apply
+    forced = ENV.fetch("ZARNIKSU_FULL_APPLY", nil)
+    ENV["ZARNIKSU_FULL_APPLY"] = "1"
+    timed { ZarnikExt.apply_geometry }
+  ensure
+    ENV["ZARNIKSU_FULL_APPLY"] = forced
+  end
+
   # Containers of `per` leaf instances each, placed once at the top.
   def one_edit(instances, per = 1000)
     ZarnikExt.reset_scene
@@ -157,25 +169,46 @@ module EditBench
       next_id += 1
     end
     ZarnikExt.apply_geometry
-    full = median(Array.new(5) { timed { ZarnikExt.apply_geometry } })
+    full = median(Array.new(5) { full_apply })
+    nothing = median(Array.new(5) { timed { ZarnikExt.apply_geometry } })
     moved = 1_000_000 + per / 2
-    edit = median(Array.new(5) do |k|
-      ExtInstance.update(moved, 10 + ((per / 2) % leaves), -1, translation(k * 3.0, 1.0, 0.0), nil, false)
+    leaf_of_moved = 10 + ((per / 2) % leaves)
+    place = translation(((per / 2) % 40) * 10.0, ((per / 2) / 40) * 10.0, 0.0)
+    move = median(Array.new(5) do |k|
+      ExtInstance.update(moved, leaf_of_moved, -1, translation(k * 3.0, 1.0, 0.0), nil, false)
       timed { ZarnikExt.apply_geometry }
     end)
-    puts format("  %8d instances: repeat apply %7.3f s, apply after one edit %7.3f s (%.1f%% of a full one)",
-                instances, full, edit, 100.0 * edit / full)
+    ExtInstance.update(moved, leaf_of_moved, -1, place, nil, true)
+    host_material(900)
+    ZarnikExt.apply_geometry
+    paint = median(Array.new(4) do |k|
+      ExtInstance.update(moved, leaf_of_moved, k.even? ? 900 : -1, place, nil, true)
+      timed { ZarnikExt.apply_geometry }
+    end)
+    hide = median(Array.new(4) do |k|
+      ExtInstance.set_visibility(moved, k.odd?)
+      timed { ZarnikExt.apply_geometry }
+    end)
+    ExtInstance.set_visibility(moved, true)
+    puts format("  %8d instances: full repeat apply %7.3f s, with no edit %7.4f s; after one move %7.4f s " \
+                "(%.1f%%), one material %7.4f s (%.1f%%), one hidden %7.4f s (%.1f%%)",
+                instances, full, nothing, move, 100.0 * move / full, paint, 100.0 * paint / full, hide,
+                100.0 * hide / full)
   end
 end
 
-options = { quick: false }
+options = { quick: false, edit_only: false }
 OptionParser.new do |o|
   o.on("--quick", "smaller sizes") { options[:quick] = true }
+  o.on("--edit-only", "only the one-edit figures, at 100k and 1M instances") { options[:edit_only] = true }
 end.parse!(ARGV)
 
 require "zarniksu18"
 begin
-  if options[:quick]
+  if options[:edit_only]
+    puts "One edited instance:"
+    (options[:quick] ? [20_000, 100_000] : [100_000, 1_000_000]).each { |n| EditBench.one_edit(n) }
+  elsif options[:quick]
     EditBench.painting([100, 400], 8)
     EditBench.deleting([2_000, 8_000])
     puts "One edited instance:"

@@ -75,6 +75,7 @@ bool Definition::NoticeVanishedNodes() {
   if (proxy_ && proxy_->Vanished()) {
     // Every holder of the record sees the node gone; the cache reads the file again.
     const std::string path = proxy_->path;
+    SketchupManager::NoteStructureChange();
     proxy_->LiveNode();
     std::shared_ptr<Proxy> reloaded = ProxyManager::CreateProxy(path);
     if (reloaded && reloaded->LiveNode()) {
@@ -85,6 +86,7 @@ bool Definition::NoticeVanishedNodes() {
     }
   }
   if (!mesh_.Vanished()) return false;
+  SketchupManager::NoteStructureChange();
   LOG(ERROR) << "Definition " << id << ": the mesh was destroyed in the engine; it shows again once streamed";
   mesh_.ForgetVanished();
   ClearGeometry();
@@ -93,11 +95,16 @@ bool Definition::NoticeVanishedNodes() {
 
 bool Definition::Evaluate() {
   if (!IsDefinition() || proxy_) return false;
-  if (!LiveMesh()) mesh_.Reset(ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true));
+  if (!LiveMesh()) {
+    SketchupManager::NoteStructureChange();
+    mesh_.Reset(ApiNode::create(kMeshType, ApiProjectManager::rootNodeGraph(), true));
+  }
   return mesh_.held();
 }
 
 void Definition::ClearGeometry() {
+  // The maps and their rows go: the next apply has to place everything again.
+  SketchupManager::NoteStructureChange();
   mesh_.Destroy();
   face_materials_.clear();
   face_ids_.clear();
@@ -115,6 +122,11 @@ bool Definition::SetProxy(const std::string& path) {
   return true;
 }
 
+void Definition::ClearProxy() {
+  if (proxy_) SketchupManager::NoteStructureChange();
+  proxy_.reset();
+}
+
 void Definition::UpdateProxy() {
   if (HasUsableProxy() && !proxy_->path.empty()) SetProxy(std::string(proxy_->path));
 }
@@ -130,19 +142,25 @@ std::shared_ptr<MeshMaterialMap> Definition::GetMaterialMap(std::int32_t materia
   return found == material_maps_.end() ? nullptr : found->second;
 }
 
-void Definition::AddInstance(const Float4x4& world, std::int32_t material) {
+MeshMaterialMap* Definition::PlacementMap(std::int32_t material) {
   // Runs for every placement, so it trusts the look the apply cycle took at the mesh
   // before its pass instead of asking the engine again.
-  if (!mesh_.held() && !proxy_) return;
+  if (!mesh_.held() && !proxy_) return nullptr;
   std::shared_ptr<MeshMaterialMap>& map = material_maps_[material];
-  if (!map) map = std::make_shared<MeshMaterialMap>(*this);
+  if (!map) map = std::make_shared<MeshMaterialMap>(*this, material);
+  return map.get();
+}
+
+void Definition::AddInstance(const Float4x4& world, std::int32_t material, std::uint32_t entry) {
+  MeshMaterialMap* map = PlacementMap(material);
+  if (!map) return;
   // Host materials do not change during a pass, so the first placement of the pass looks
   // the node up for all of them.
   if (map->count() == 0) {
     std::shared_ptr<SuMaterial> host = SketchupManager::GetMaterial(material);
     map->SetMaterial(host ? host->node() : nullptr);
   }
-  map->AddMatrix(world);
+  map->AddMatrix(world, entry);
 }
 
 void Definition::SetMaterial(std::shared_ptr<SuMaterial> material, std::int32_t face_id) {

@@ -46,9 +46,13 @@ class Definition : public Entity {
   void ClearGeometry();
   // Every material map forgets its placements.
   void ClearMatrices();
-  // Places the definition under a world transform with an instance material. Nothing
-  // happens before the definition has a mesh.
-  void AddInstance(const Float4x4& world, std::int32_t material);
+  // Places the definition under a world transform with an instance material, for the
+  // walk of top-level entry `entry`. Nothing happens before the definition has a mesh.
+  void AddInstance(const Float4x4& world, std::int32_t material,
+                   std::uint32_t entry = MeshMaterialMap::kNoEntry);
+  // The map that takes placements with the instance material, made when there is none;
+  // null before the definition has a mesh.
+  MeshMaterialMap* PlacementMap(std::int32_t material);
 
   void SetMaterial(std::shared_ptr<SuMaterial> material, std::int32_t face_id);
   std::shared_ptr<SuMaterial> GetMaterial(std::int32_t face_id) const;
@@ -65,7 +69,7 @@ class Definition : public Entity {
   bool SetProxy(const std::string& path);
   // Takes the proxy of the same path again (the cached one while the file is cached).
   void UpdateProxy();
-  void ClearProxy() { proxy_.reset(); }
+  void ClearProxy();
 
   // Smoothing, subdivision and interpolation settings from JSON, written into the mesh;
   // then the render manager restarts. Ignored without a mesh or for anything but an object.

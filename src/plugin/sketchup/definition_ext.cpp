@@ -52,6 +52,8 @@ bool UpdateDefinition(std::int32_t id, VALUE other_ids, VALUE entity_ids, int& s
     // not call for a new apply.
     const bool changed = definition->other_ids.size() != lists.other_ids.size() ||
                          definition->entity_ids.size() != lists.entity_ids.size();
+    // A new order alone still places the children in a new order.
+    if (definition->entity_ids != lists.entity_ids) NoteStructureChange();
     definition->other_ids = std::move(lists.other_ids);
     definition->entity_ids = std::move(lists.entity_ids);
     return changed;

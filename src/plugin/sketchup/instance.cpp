@@ -70,13 +70,14 @@ bool StoreNewInstance(const InstanceArgs& args, VALUE transform_list, bool edit,
 // Brings a stored instance in line with the host; true when anything changed.
 bool UpdateInstance(Instance& instance, const InstanceArgs& args, bool visible) {
   bool changed = false;
+  bool placed_elsewhere = false;  // what it places, or an edit transform: beyond its own rows
   if (instance.material_id != args.material_id) {
     instance.material_id = args.material_id;
     changed = true;
   }
   if (instance.definition_id != args.definition_id) {
     instance.definition_id = args.definition_id;
-    changed = true;
+    changed = placed_elsewhere = true;
   }
   const Float4x4 transform = SceneRuby::HostTransform(args.transform);
   if (transform != instance.transform) {
@@ -87,12 +88,17 @@ bool UpdateInstance(Instance& instance, const InstanceArgs& args, bool visible) 
     const Float4x4 edit_transform = GetEditTransform();
     if (edit_transform != instance.edit_transform) {
       instance.edit_transform = edit_transform;
-      changed = true;
+      changed = placed_elsewhere = true;
     }
   }
   if (instance.visible != visible) {
     instance.visible = visible;
     changed = true;
+  }
+  if (placed_elsewhere) {
+    NoteStructureChange();
+  } else if (changed) {
+    NoteInstanceChange(instance);
   }
   return changed;
 }
@@ -131,6 +137,7 @@ VALUE SetEditMode(VALUE, VALUE id_value, VALUE flag) {
   return Bool(SceneRuby::Shield("ExtInstance.set_edit_mode", false, [&] {
     std::shared_ptr<Instance> instance = GetInstance(id);
     if (!instance) return false;
+    NoteStructureChange();
     instance->edit_mode = edit;
     if (edit) AddEditInstance(instance);
     return true;
@@ -144,6 +151,7 @@ VALUE SetVisibility(VALUE, VALUE id_value, VALUE flag) {
     std::shared_ptr<Instance> instance = GetInstance(id);
     if (!instance || instance->visible == visible) return false;
     instance->visible = visible;
+    NoteInstanceChange(*instance);
     return true;
   }));
 }

@@ -26,6 +26,10 @@ class Instance : public Entity {
   bool visible = true;
   int evaluation_count = 0;     // how often the pass numbered evaluation_pass reached it
   std::uint64_t evaluation_pass = 0;
+  // The top-level entry whose walk reached it in that pass (kManyEntries: more than one), so
+  // that an edit of it needs only that entry walked again.
+  std::uint32_t walk_entry = 0;
+  static constexpr std::uint32_t kManyEntries = 0xffffffffu;
   Float4x4 transform;           // host transform in metres, row-vector form
   Float4x4 edit_transform;      // pending edit transform
   std::vector<Float4x4> transforms;

@@ -56,6 +56,7 @@ void SettleTopLevelRemovals() {
       *kept++ = id;
     }
     top_level.erase(kept, top_level.end());
+    NoteStructureChange();
   }
   r.top_level_removals.clear();
 }
@@ -92,6 +93,7 @@ void LeaveEditList(const std::vector<const Instance*>& leaving) {
 // ---- Entity table ------------------------------------------------------------------------
 
 void EntityTable::Set(std::int32_t id, std::shared_ptr<Entity> entity) {
+  NoteStructureChange();
   std::shared_ptr<Entity>& slot = map_[id];
   if (IsInstanceEntity(slot)) --instances_;
   if (IsInstanceEntity(entity)) ++instances_;
@@ -101,11 +103,13 @@ void EntityTable::Set(std::int32_t id, std::shared_ptr<Entity> entity) {
 void EntityTable::Erase(std::int32_t id) {
   const auto found = map_.find(id);
   if (found == map_.end()) return;
+  NoteStructureChange();
   if (IsInstanceEntity(found->second)) --instances_;
   map_.erase(found);
 }
 
 void EntityTable::Clear() {
+  NoteStructureChange();
   map_.clear();
   instances_ = 0;
 }
@@ -185,6 +189,7 @@ std::shared_ptr<SuMaterial> GetMaterial(std::int32_t id) { return Lookup(State()
 
 void SetEntity(std::int32_t id, std::shared_ptr<Entity> entity) { State().entities.Set(id, std::move(entity)); }
 void SetDefinition(std::int32_t id, std::shared_ptr<Definition> definition) {
+  NoteStructureChange();
   State().definitions[id] = std::move(definition);
 }
 void SetMaterial(std::int32_t id, std::shared_ptr<SuMaterial> material) { State().materials[id] = std::move(material); }
@@ -214,10 +219,12 @@ const DefinitionTable& Definitions() { return State().definitions; }
 
 void DefineModelEntity(std::int32_t id) {
   SettleTopLevelRemovals();
+  NoteStructureChange();
   if (State().root_def) State().root_def->entity_ids.push_back(id);
 }
 
 void FlushModelEntities() {
+  NoteStructureChange();
   State().top_level_removals.clear();
   if (State().root_def) State().root_def->entity_ids.clear();
 }
@@ -234,15 +241,20 @@ bool DeleteEntity(std::int32_t id) {
 // ---- Edit mode -------------------------------------------------------------------------------
 
 Float4x4 GetEditTransform() { return State().edit_transform; }
-void SetEditTransform(const Float4x4& transform) { State().edit_transform = transform; }
+void SetEditTransform(const Float4x4& transform) {
+  NoteStructureChange();
+  State().edit_transform = transform;
+}
 
 void AddEditInstance(std::shared_ptr<Instance> instance) {
+  NoteStructureChange();
   State().edit_mode_instances.push_back(std::move(instance));
 }
 
 const std::vector<std::shared_ptr<Instance>>& EditModeInstances() { return State().edit_mode_instances; }
 
 void ClearEditList() {
+  NoteStructureChange();
   std::vector<std::shared_ptr<Instance>>& list = State().edit_mode_instances;
   for (const std::shared_ptr<Instance>& instance : list) {
     if (instance) instance->edit_mode = false;
@@ -262,6 +274,10 @@ std::uint64_t StartEvaluationPass() {
 }
 
 void FinishEvaluationPass(std::size_t reached_instances) { State().reached_in_last_pass = reached_instances; }
+
+std::uint64_t CurrentEvaluationPass() { return State().last_pass; }
+
+void NoteReachedInstances(std::size_t more) { State().reached_in_last_pass += more; }
 
 std::size_t CollectGarbage() {
   Registry& r = State();

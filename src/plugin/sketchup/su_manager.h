@@ -141,6 +141,23 @@ std::uint64_t StartEvaluationPass();
 // How many distinct instances the pass reached; when that is all of them, collecting
 // garbage has nothing to look at.
 void FinishEvaluationPass(std::size_t reached_instances);
+// The number of the last pass, which a walk of some entries again goes on counting under.
+std::uint64_t CurrentEvaluationPass();
+// Instances such a walk reached that the pass had not.
+void NoteReachedInstances(std::size_t more);
+
+// ---- Applies after small edits -------------------------------------------------------------
+
+// An apply after the edits of a few instances walks again only the top-level entries that
+// reach them and rewrites their rows in the placements; everything else stays as the last
+// apply left it. Any other edit that could change what is placed or where makes the next
+// apply a full one: so does an edit the registry is not told of, because no apply walks
+// less than it was told.
+void NoteStructureChange();
+// The transform, instance material or visibility of a stored instance changed.
+void NoteInstanceChange(const Instance& instance);
+// ZARNIKSU_FULL_APPLY=1 in the environment, read at every apply, makes each one a full one
+// (for comparison).
 
 }  // namespace SketchupManager
 }  // namespace Zarnik
