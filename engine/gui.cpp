@@ -3,6 +3,7 @@
 // Window and editor objects are never freed. An editor of a replaced layout, or a window
 // from before an engine exit, stays valid memory, so a pointer the caller kept only reads
 // and writes its own stale extent.
+#include <deque>
 #include <memory>
 #include <pugixml.hpp>
 #include <sstream>
@@ -81,8 +82,12 @@ struct Gui {
     std::unique_ptr<pugi::xml_document> layout;
     std::vector<ApiNodeGraphEditor*> editors;            // of the current layout
     std::string serialized;
-    std::unordered_map<const ApiGuiComponent*, Extent*> components;   // every one ever made
+    std::unordered_map<const ApiGuiComponent*, Extent*> components;   // every live one
     std::unordered_set<const ApiNodeGraphEditor*> allEditors;
+    // Editors of earlier layouts. A caller may still hold one; it is only compared against
+    // the live sets above, so it answers as gone instead of touching freed memory. Only the
+    // most recent are kept, or a host that loads layouts in a loop would grow without end.
+    std::deque<EditorImpl*> retiredEditors;
     std::unordered_set<const ApiMainWindow*> allWindows;
 };
 
@@ -113,6 +118,19 @@ void CollectEditorPanes(const pugi::xml_node& node, size_t& count) {
     }
 }
 
+constexpr size_t kRetiredEditors = 1024;
+
+void RetireEditor(EditorImpl* editor) {
+    Gui& gui = State();
+    gui.components.erase(editor);
+    gui.allEditors.erase(editor);
+    gui.retiredEditors.push_back(editor);
+    while (gui.retiredEditors.size() > kRetiredEditors) {
+        delete gui.retiredEditors.front();
+        gui.retiredEditors.pop_front();
+    }
+}
+
 bool Load(const char* text) {
     if (!text) return false;
     std::unique_ptr<pugi::xml_document> doc(new pugi::xml_document());
@@ -122,6 +140,7 @@ bool Load(const char* text) {
     CollectEditorPanes(doc->document_element(), paneCount);
     Gui& gui = State();
     gui.layout.swap(doc);
+    for (ApiNodeGraphEditor* old : gui.editors) RetireEditor(static_cast<EditorImpl*>(old));
     gui.editors.clear();
     for (size_t i = 0; i < paneCount; ++i) {
         EditorImpl* editor = new EditorImpl();

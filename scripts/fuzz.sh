@@ -41,6 +41,6 @@ echo "== memory growth checks, full counts (normal build)"
 for t in memory_export_test memory_methods_test; do
   out=$(ZARNIKSU_EXPORT_CYCLES=1000 ZARNIKSU_METHOD_CALLS=20000 ZARNIK_RENDER_THREADS=1 \
     "$top/test/ruby/run_one.sh" ruby "$build/ext" "$top/test/ruby/$t.rb" 2>&1) || status=1
-  grep -E "resident memory|export cycles|runs,|Failure|grew|ends at" <<< "$out"
+  grep -E "heap in use|resident memory|export cycles|runs,|Failure|grew|ends at" <<< "$out"
 done
 exit $status

@@ -1,4 +1,6 @@
 // Render target and state, material previews, the window and its workspace layout.
+#include <malloc.h>
+
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -230,6 +232,21 @@ TEST_F(WindowTest, LayoutRoundTripAndEditorsPerLoad) {
     EXPECT_EQ(std::string(ApiProjectWorkspace::serializeLayout()), saved);
 
     ApiProjectWorkspace::resetLayout();
+    EXPECT_EQ(ApiProjectWorkspace::getNodeGraphEditors().size(), 1u);
+}
+
+// A plug-in may reset the layout in a loop for as long as the host runs: the editors of
+// earlier layouts must not pile up, and one of them held since long ago answers as gone.
+TEST_F(WindowTest, LayoutsLoadedInALoopDoNotPileUpEditors) {
+    ApiNodeGraphEditor* first = ApiProjectWorkspace::getNodeGraphEditors()[0];
+    ApiNodeGraph* graph = ApiNodeGraph::create(GraphKind::Standard, project());
+    first->setContentGraph(graph);
+    ApiProjectWorkspace::resetLayout();
+    const size_t before = mallinfo2().uordblks;
+    for (int i = 0; i < 20000; ++i) ApiProjectWorkspace::resetLayout();
+    const size_t after = mallinfo2().uordblks;
+    EXPECT_LT(after, before + (size_t(1) << 20)) << "heap in use grew by " << (after - before) << " bytes";
+    EXPECT_EQ(first->contentGraph(), nullptr);
     EXPECT_EQ(ApiProjectWorkspace::getNodeGraphEditors().size(), 1u);
 }
 

@@ -8,6 +8,8 @@
 
 #include <ruby.h>
 
+#include <malloc.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -308,6 +310,14 @@ VALUE SamplesDone(VALUE) {
     return Guard([](int&) -> VALUE { return Testing::Started() ? ULL2NUM(ApiRenderEngine::samplesDone()) : Qnil; });
 }
 
+// Bytes the C allocator has handed out and not had back, in every arena. Unlike resident
+// memory it does not move with pages the allocator keeps or returns, so a growth check can
+// tell a climb from the allocator's own swings.
+VALUE HeapInUse(VALUE) {
+    const struct ::mallinfo2 info = ::mallinfo2();
+    return SIZET2NUM(info.uordblks + info.hblkhd);
+}
+
 // Waits (Ruby's lock held: the workers never need it) until the picture has the samples.
 VALUE WaitForSamples(VALUE, VALUE samples, VALUE timeoutMs) {
     uint64_t count = 0;
@@ -397,6 +407,7 @@ extern "C" __attribute__((visibility("default"))) void Init_zarnik_probe() {
         {"render_image", RUBY_METHOD_FUNC(RenderImage), 1},
         {"samples_done", RUBY_METHOD_FUNC(SamplesDone), 0},
         {"wait_for_samples", RUBY_METHOD_FUNC(WaitForSamples), 2},
+        {"heap_in_use", RUBY_METHOD_FUNC(HeapInUse), 0},
         {"window_visible?", RUBY_METHOD_FUNC(WindowVisible), 0},
         {"window_extent", RUBY_METHOD_FUNC(WindowExtent), 0},
         {"close_window", RUBY_METHOD_FUNC(CloseWindow), 0},
