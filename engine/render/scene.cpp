@@ -619,12 +619,6 @@ RTCScene MeshData::scene(const std::shared_ptr<Device>& device) {
     return mScene;
 }
 
-size_t Scene::instanceCount() const {
-    size_t count = 0;
-    for (const InstanceGroup& group : groups) count += group.transforms.size();
-    return count;
-}
-
 Scene::~Scene() {
     if (mTop) rtcReleaseScene(mTop);
 }

@@ -30,21 +30,27 @@ struct V3 {
 
 // An array a snapshot reads: the node's own storage, held by reference, when it serves as it
 // is, else a converted copy kept here.
+// Moved, the vector keeps its storage, so the view stays right; a copy would not.
 template <typename T>
 class Array {
 public:
+    Array() = default;
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
+    Array(Array&&) noexcept = default;
+    Array& operator=(Array&&) noexcept = default;
+
     const T* data() const { return mData; }
     size_t size() const { return mSize; }
     bool empty() const { return mSize == 0; }
     const T& operator[](size_t i) const { return mData[i]; }
-    bool isShared() const { return !mShared.empty(); }
 
     void share(const SharedBytes& bytes, size_t count) {
         mOwned.clear();
         mOwned.shrink_to_fit();
         mShared = bytes;
         mData = reinterpret_cast<const T*>(mShared.data());
-        mSize = count;
+        mSize = count <= mShared.size() / sizeof(T) ? count : 0;
     }
     // Keeps the vector; only its first `count` elements are the array (the rest is padding).
     void own(std::vector<T> values, size_t count) {
@@ -216,7 +222,6 @@ public:
     std::vector<SlotMaterials> slotSets;
     // A hit's geometry id is the group's index, its instance id the transform's.
     std::vector<InstanceGroup> groups;
-    size_t instanceCount() const;
 
     // Builds the ray-query structures once; every worker calls it, the first one builds.
     // False when they could not be made (the frame then renders the environment only).
