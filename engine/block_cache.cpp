@@ -108,10 +108,6 @@ SharedBytes::SharedBytes(std::size_t size) {
     std::memset(Bytes(mBlock) + size, 0, kSlack);
 }
 
-SharedBytes::SharedBytes(const void* bytes, std::size_t size) : SharedBytes(size) {
-    if (size > 0) std::memcpy(Bytes(mBlock), bytes, size);
-}
-
 bool SharedBytes::shared() const noexcept {
     if (!mBlock) return false;
     if (mBlock->holders.load(std::memory_order_relaxed) > 1) return true;

@@ -39,7 +39,6 @@ public:
     SharedBytes() noexcept = default;
     // `size` bytes, uninitialised (none at all for 0); throws std::bad_alloc.
     explicit SharedBytes(std::size_t size);
-    SharedBytes(const void* bytes, std::size_t size);
     SharedBytes(const SharedBytes& other) noexcept : mBlock(other.mBlock) { retain(); }
     SharedBytes(SharedBytes&& other) noexcept : mBlock(other.mBlock) { other.mBlock = nullptr; }
     SharedBytes& operator=(const SharedBytes& other) noexcept {
