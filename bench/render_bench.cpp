@@ -200,12 +200,14 @@ void ManyPlacements() {
     }
     const double before = ResidentBytes();
     const Model m = MakeModel(grid, transforms, 320, 240);
+    const double graph = ResidentBytes() - before;
     ApiRenderEngine::restartRendering();
     ApiRenderEngine::waitForSamples(1, 600000);
     const double used = ResidentBytes() - before;
     const double floor = double(grid.vertices.size() * 12 + grid.indices.size() * 4) + 100000.0 * 48.0;
-    std::printf("100k placements of a %zu-triangle mesh: %.1f MB resident, mesh + transforms %.1f MB, ratio %.2f\n",
-                grid.indices.size() / 3, used / 1e6, floor / 1e6, used / floor);
+    std::printf("100k placements of a %zu-triangle mesh: %.1f MB resident, mesh + transforms %.1f MB, ratio %.2f"
+                " (node graph %.1f MB, renderer %.1f MB)\n",
+                grid.indices.size() / 3, used / 1e6, floor / 1e6, used / floor, graph / 1e6, (used - graph) / 1e6);
     ApiRenderEngine::stopRendering();
     RTCDevice device = rtcNewDevice("threads=1");
     RTCScene mesh = BareMesh(device, grid);

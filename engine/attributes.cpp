@@ -1,7 +1,14 @@
 #include "attributes.h"
 
+#include <atomic>
+
 namespace Zarnik {
 namespace Engine {
+
+uint64_t NextStamp() {
+    static std::atomic<uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 ValueFamily FamilyOf(AttributeType kind) {
     switch (kind) {
@@ -101,14 +108,13 @@ Components DefaultComponents(const ApiAttributeInfo& info) {
     return c;
 }
 
-AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(info.isArray) {
+AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(info.isArray), mStamp(NextStamp()) {
     // Arrays start empty; scalars hold the described default.
     if (mIsArray) return;
     switch (FamilyOf(mKind)) {
     case ValueFamily::Integer:
     case ValueFamily::Real:
-        mRaw.resize(ElementSize(mKind));
-        StoreComponents(mKind, DefaultComponents(info), mRaw.data());
+        StoreComponents(mKind, DefaultComponents(info), mRaw.writable(ElementSize(mKind)));
         mCount = 1;
         break;
     case ValueFamily::Text:
@@ -121,13 +127,12 @@ AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(
         // an identity default); everything else is zero.
         Matrix<float> m{};
         for (int i = 0; i < 3; ++i) m.m[i][i] = info.defaultFloats[i];
-        mRaw.resize(sizeof m);
-        std::memcpy(mRaw.data(), &m, sizeof m);
+        std::memcpy(mRaw.writable(sizeof m), &m, sizeof m);
         mCount = 1;
         break;
     }
     case ValueFamily::Bytes:
-        mRaw.assign(1, static_cast<unsigned char>(info.defaultInts[0]));
+        *mRaw.writable(1) = static_cast<unsigned char>(info.defaultInts[0]);
         mCount = 1;
         break;
     default:
@@ -136,7 +141,12 @@ AttrValue::AttrValue(const ApiAttributeInfo& info) : mKind(info.type), mIsArray(
 }
 
 AttrValue::AttrValue(const AttrValue& other)
-    : mKind(other.mKind), mIsArray(other.mIsArray), mCount(other.mCount), mRaw(other.mRaw), mTexts(other.mTexts) {
+    : mKind(other.mKind),
+      mIsArray(other.mIsArray),
+      mCount(other.mCount),
+      mStamp(other.mStamp),
+      mRaw(other.mRaw),
+      mTexts(other.mTexts) {
     rebuildViews();
 }
 
@@ -168,6 +178,7 @@ bool AttrValue::assignText(const char* const* values, size_t count, bool& change
     if (changed) {
         mTexts.swap(texts);
         mCount = count;
+        mStamp = NextStamp();
         rebuildViews();
     }
     return true;
@@ -181,6 +192,7 @@ bool AttrValue::assignSame(const AttrValue& other, bool& changed) {
         mRaw = other.mRaw;
         mTexts = other.mTexts;
         mCount = other.mCount;
+        mStamp = other.mStamp;
         rebuildViews();
     }
     return true;

@@ -89,10 +89,17 @@ template <> inline float_4 Join<float_4>(const Components& c) {
     return {c.reals[0], c.reals[1], c.reals[2], c.reals[3]};
 }
 
-using RawBytes = std::vector<unsigned char, RawAllocator<unsigned char>>;
+// A number that no value held before: every change of a value takes a fresh one, and copies
+// keep it, so two values with the same stamp hold the same elements.
+uint64_t NextStamp();
 
 // One attribute's value. Scalars are arrays of one element; the text kinds keep their
 // strings (and the pointer list handed out by the array getter) beside the raw bytes.
+//
+// The raw bytes are shared with copies of the value (node copies, render snapshots) and
+// written only while no copy sees them; a change of a shared value goes to a fresh block.
+// So the pointer the array getter handed out stays valid until the next change of this
+// value or its destruction, as it would with storage of its own.
 class AttrValue {
 public:
     AttrValue() = default;
@@ -122,6 +129,9 @@ public:
     bool matrix(size_t i, Matrix<float>& out) const;
 
     const void* rawData() const { return mRaw.data(); }
+    // The bytes themselves, for a reader that keeps them beyond the engine's lock.
+    const SharedBytes& bytes() const { return mRaw; }
+    uint64_t stamp() const { return mStamp; }
     const char* const* textViews() const { return mViews.data(); }
 
 private:
@@ -130,7 +140,8 @@ private:
     AttributeType mKind = AttrKind::Unknown;
     bool mIsArray = false;
     size_t mCount = 0;
-    RawBytes mRaw;
+    uint64_t mStamp = 0;
+    SharedBytes mRaw;
     std::vector<std::string> mTexts;
     std::vector<const char*> mViews;
 };
@@ -159,21 +170,19 @@ bool AttrValue::assign(const T* values, size_t count, bool& changed) {
         // The caller's type is the stored kind: its bytes are the value (mesh arrays take
         // this road, so it must not convert element by element).
         if (ValueTraits<T>::kind == mKind && mKind != AttrKind::Bool && sizeof(T) == elem) {
-            changed = count != mCount || bytes != mRaw.size() ||
-                      (bytes > 0 && std::memcmp(mRaw.data(), values, bytes) != 0);
+            changed = count != mCount || !mRaw.equals(values, bytes);
             if (!changed) return true;
-            if (bytes != mRaw.size()) {
-                RawBytes raw(bytes);
-                mRaw.swap(raw);
-            }
-            if (bytes > 0) std::memcpy(mRaw.data(), values, bytes);
+            unsigned char* out = mRaw.writable(bytes);
+            if (bytes > 0) std::memcpy(out, values, bytes);
             mCount = count;
+            mStamp = NextStamp();
             return true;
         }
     }
-    RawBytes raw(bytes);
+    SharedBytes raw(bytes);
+    unsigned char* out = raw.writable(bytes);
     for (size_t i = 0; i < count; ++i) {
-        unsigned char* dst = raw.data() + i * elem;
+        unsigned char* dst = out + i * elem;
         if constexpr (ValueTraits<T>::family == ValueFamily::Integer ||
                       ValueTraits<T>::family == ValueFamily::Real) {
             StoreComponents(mKind, Split(values[i]), dst);
@@ -185,6 +194,7 @@ bool AttrValue::assign(const T* values, size_t count, bool& changed) {
     if (changed) {
         mRaw.swap(raw);
         mCount = count;
+        mStamp = NextStamp();
     }
     return true;
 }

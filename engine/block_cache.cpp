@@ -1,6 +1,7 @@
 #include "block_cache.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -98,5 +99,49 @@ std::size_t KeptBytes() noexcept {
 }
 
 }  // namespace BlockCache
+
+SharedBytes::SharedBytes(std::size_t size) {
+    if (size == 0) return;
+    if (size > static_cast<std::size_t>(-1) / 2) throw std::bad_alloc();
+    void* raw = BlockCache::Allocate(sizeof(Block) + size + kSlack);
+    mBlock = ::new (raw) Block{{1}, size};
+    std::memset(Bytes(mBlock) + size, 0, kSlack);
+}
+
+bool SharedBytes::shared() const noexcept {
+    if (!mBlock) return false;
+    if (mBlock->holders.load(std::memory_order_relaxed) > 1) return true;
+    // The last other holder let go, maybe on a worker that read the bytes just before:
+    // those reads come before any write that follows here.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return false;
+}
+
+bool SharedBytes::equals(const void* bytes, std::size_t count) const noexcept {
+    if (count != size()) return false;
+    return count == 0 || std::memcmp(data(), bytes, count) == 0;
+}
+
+unsigned char* SharedBytes::writable(std::size_t size) {
+    if (size == 0) {
+        release();
+        return nullptr;
+    }
+    if (mBlock && mBlock->size == size && !shared()) return Bytes(mBlock);
+    SharedBytes fresh(size);
+    swap(fresh);
+    return Bytes(mBlock);
+}
+
+void SharedBytes::release() noexcept {
+    if (!mBlock) return;
+    if (mBlock->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        const std::size_t bytes = sizeof(Block) + mBlock->size + kSlack;
+        mBlock->~Block();
+        BlockCache::Release(mBlock, bytes);
+    }
+    mBlock = nullptr;
+}
+
 }  // namespace Engine
 }  // namespace Zarnik

@@ -227,9 +227,11 @@ bool FirstHit(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
     rtcInitIntersectContext(&context);
     RTCRayHit rh = RayToTrace(origin, dir, tnear);
     rtcIntersect1(s.top(), &context, &rh);
-    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID || rh.hit.instID[0] >= s.instances.size()) return false;
-    const Instance& inst = s.instances[rh.hit.instID[0]];
-    const MeshData& mesh = *s.meshes[inst.mesh];
+    if (rh.hit.geomID >= s.groups.size()) return false;
+    const InstanceGroup& group = s.groups[rh.hit.geomID];
+    if (rh.hit.instID[0] >= group.transforms.size()) return false;
+    const Matrix<float>& inst = group.transforms[rh.hit.instID[0]];
+    const MeshData& mesh = *s.meshes[group.mesh];
     const uint32_t prim = rh.hit.primID;
     if (prim >= mesh.triangleCount()) return false;
     const uint32_t* tri = &mesh.triangles[size_t(prim) * 3];
@@ -257,8 +259,8 @@ bool FirstHit(const Scene& s, V3 origin, V3 dir, float tnear, Hit& hit) {
         const int32_t* ui = &mesh.uvwIx[size_t(prim) * 3];
         hit.uvw = mesh.uvws[size_t(ui[0])] * bw + mesh.uvws[size_t(ui[1])] * bu + mesh.uvws[size_t(ui[2])] * bv;
     }
-    const SlotMaterials& slots = s.slotSets[inst.slotSet];
-    const int32_t slot = mesh.slots[prim];
+    const SlotMaterials& slots = s.slotSets[group.slotSet];
+    const uint32_t slot = mesh.slotOf(prim);
     hit.material = slots.empty() ? 0 : slots[std::min<size_t>(size_t(slot), slots.size() - 1)];
     hit.surface = hit.material;
     return true;

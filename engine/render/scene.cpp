@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "core.h"
@@ -48,6 +49,23 @@ const T* ArrayOf(const NodeImpl* node, AttributeId id, AttributeType kind, size_
     return count ? static_cast<const T*>(value.rawData()) : nullptr;
 }
 
+// The stored bytes behind ArrayOf's pointer.
+const SharedBytes& BytesOf(const NodeImpl* node, AttributeId id) {
+    return node->attrs[size_t(AttrIndex(node, id))].bytes();
+}
+
+uint64_t StampOf(const NodeImpl* node, AttributeId id) {
+    const int ix = AttrIndex(node, id);
+    return ix < 0 ? 0 : node->attrs[size_t(ix)].stamp();
+}
+
+// Vertices as the ray queries take them: the vector keeps one padding vertex past the end.
+void OwnPositions(MeshData& mesh, std::vector<float> positions) {
+    const size_t count = positions.size();
+    positions.insert(positions.end(), {0.0f, 0.0f, 0.0f});
+    mesh.positions.own(std::move(positions), count);
+}
+
 NodeImpl* Input(NodeImpl* node, uint32_t pinIx) {
     return node && pinIx < node->pins.size() ? node->pins[pinIx].node : nullptr;
 }
@@ -85,9 +103,13 @@ float FinitePin(NodeImpl* node, PinId id, float fallback, float lo, float hi) {
     return std::isfinite(v) ? std::clamp(v, lo, hi) : fallback;
 }
 
+// The meshes of a snapshot by node id, for the next snapshot to take over those whose node
+// values kept their stamps.
+typedef std::unordered_map<uint64_t, std::weak_ptr<MeshData>> MeshCache;
+
 class Builder {
 public:
-    explicit Builder(Scene& scene) : s(scene) {
+    explicit Builder(Scene& scene, const MeshCache* previous = nullptr) : s(scene), last(previous) {
         s.materials.push_back(MaterialData());
     }
 
@@ -127,10 +149,17 @@ public:
 
     // A mesh made here rather than read from a node, shown once with the given slot materials.
     void addShape(std::shared_ptr<MeshData> mesh, SlotMaterials slots, const Matrix<float>& m) {
-        mesh->positions.insert(mesh->positions.end(), {0.0f, 0.0f, 0.0f});
         s.meshes.push_back(std::move(mesh));
         s.slotSets.push_back(std::move(slots));
         addInstance(uint32_t(s.meshes.size() - 1), uint32_t(s.slotSets.size() - 1), m);
+    }
+
+    // What the next snapshot may take over.
+    MeshCache meshCache() const {
+        MeshCache cache;
+        for (const auto& mesh : s.meshes)
+            if (mesh->nodeId != 0) cache.emplace(mesh->nodeId, mesh);
+        return cache;
     }
 
     void readGeometry(NodeImpl* node, int depth) {
@@ -143,8 +172,13 @@ public:
             uint32_t mesh, slotSet;
             if (!resolveShape(Input(node, 0), mesh, slotSet)) break;
             size_t count;
-            const Matrix<float>* m = ArrayOf<Matrix<float>>(node, Attrs::Transforms, AttrKind::Matrix, count);
-            for (size_t i = 0; i < count; ++i) addInstance(mesh, slotSet, m[i]);
+            if (!ArrayOf<Matrix<float>>(node, Attrs::Transforms, AttrKind::Matrix, count)) break;
+            // The node's own list, not a copy: an edit after this gives the node a fresh one.
+            InstanceGroup group;
+            group.mesh = mesh;
+            group.slotSet = slotSet;
+            group.transforms.share(BytesOf(node, Attrs::Transforms), count);
+            s.groups.push_back(std::move(group));
             break;
         }
         case Types::Mesh:
@@ -385,10 +419,24 @@ private:
             ix = it->second;
             return ix != UINT32_MAX;
         }
-        auto data = std::make_shared<MeshData>();
-        if (!copyMesh(node, *data)) {
-            meshIx.emplace(node->id, UINT32_MAX);
-            return false;
+        std::vector<uint64_t> stamps;
+        for (AttributeId id : {kVertices, kVertexIndices, kVerticesPerPoly, kNormals, kNormalIndices, kUvws,
+                               kUvwIndices, kPolyMaterials, AttributeId(Attrs::MaterialNames)})
+            stamps.push_back(StampOf(node, id));
+        std::shared_ptr<MeshData> data;
+        if (last) {
+            auto found = last->find(node->id);
+            if (found != last->end()) data = found->second.lock();
+            if (data && data->stamps != stamps) data.reset();
+        }
+        if (!data) {
+            // Not made with make_shared: the cache's weak references must not keep the arrays.
+            data.reset(new MeshData());
+            data->stamps = std::move(stamps);
+            if (!makeMesh(node, *data)) {
+                meshIx.emplace(node->id, UINT32_MAX);
+                return false;
+            }
         }
         ix = uint32_t(s.meshes.size());
         s.meshes.push_back(std::move(data));
@@ -396,8 +444,11 @@ private:
         return true;
     }
 
-    // Polygons become fans of triangles; corners that point outside their arrays drop the polygon.
-    static bool copyMesh(NodeImpl* node, MeshData& out) {
+    // The node's arrays serve as they are when every polygon is a usable triangle and every
+    // vertex finite. Otherwise they are converted here: polygons become fans of triangles,
+    // corners that point outside their arrays drop the polygon, and vertices that are not
+    // finite move to the origin.
+    static bool makeMesh(NodeImpl* node, MeshData& out) {
         size_t nv, ni, npoly, nn, nni, nu, nui, nslot;
         const float_3* v = ArrayOf<float_3>(node, kVertices, AttrKind::Float3, nv);
         const int32_t* vi = ArrayOf<int32_t>(node, kVertexIndices, AttrKind::Int, ni);
@@ -407,76 +458,169 @@ private:
         const float_3* uv = ArrayOf<float_3>(node, kUvws, AttrKind::Float3, nu);
         const int32_t* uix = ArrayOf<int32_t>(node, kUvwIndices, AttrKind::Int, nui);
         const int32_t* slot = ArrayOf<int32_t>(node, kPolyMaterials, AttrKind::Int, nslot);
+        static_assert(sizeof(V3) == sizeof(float_3) && sizeof(float_3) == 3 * sizeof(float), "vertex layouts");
         const int ni2 = AttrIndex(node, Attrs::MaterialNames);
         out.nodeId = node->id;
         out.slotCount = ni2 >= 0 ? uint32_t(std::min<size_t>(node->attrs[size_t(ni2)].count(), UINT32_MAX)) : 0;
-        if (!v || !vi || nv == 0 || nv >= UINT32_MAX) return false;
+        if (!v || !vi || nv == 0 || nv >= UINT32_MAX || ni >= UINT32_MAX) return false;
         const bool useNormals = n && nix && nni == ni;
         const bool useUvs = uv && uix && nui == ni;
-        out.positions.reserve(nv * 3 + 3);
-        for (size_t i = 0; i < nv; ++i) {
-            const bool ok = std::isfinite(v[i].x) && std::isfinite(v[i].y) && std::isfinite(v[i].z);
-            out.positions.push_back(ok ? v[i].x : 0.0f);
-            out.positions.push_back(ok ? v[i].y : 0.0f);
-            out.positions.push_back(ok ? v[i].z : 0.0f);
+        bool finite = true;
+        for (size_t i = 0; finite && i < nv; ++i)
+            finite = std::isfinite(v[i].x) && std::isfinite(v[i].y) && std::isfinite(v[i].z);
+        if (finite) {
+            out.positions.share(BytesOf(node, kVertices), nv * 3);
+        } else {
+            std::vector<float> positions;
+            positions.reserve(nv * 3 + 3);
+            for (size_t i = 0; i < nv; ++i) {
+                const bool ok = std::isfinite(v[i].x) && std::isfinite(v[i].y) && std::isfinite(v[i].z);
+                positions.push_back(ok ? v[i].x : 0.0f);
+                positions.push_back(ok ? v[i].y : 0.0f);
+                positions.push_back(ok ? v[i].z : 0.0f);
+            }
+            OwnPositions(out, std::move(positions));
         }
-        out.positions.insert(out.positions.end(), {0.0f, 0.0f, 0.0f});
-        if (useNormals) out.normals.assign(reinterpret_cast<const V3*>(n), reinterpret_cast<const V3*>(n) + nn);
-        if (useUvs) out.uvws.assign(reinterpret_cast<const V3*>(uv), reinterpret_cast<const V3*>(uv) + nu);
+        if (useNormals) out.normals.share(BytesOf(node, kNormals), nn);
+        if (useUvs) out.uvws.share(BytesOf(node, kUvws), nu);
         const size_t polys = per ? npoly : ni / 3;
-        out.triangles.reserve(ni);
+        auto inRange = [](int32_t x, size_t size) { return x >= 0 && size_t(x) < size; };
+        bool asIs = polys <= ni / 3 && (!slot || nslot >= polys);
+        for (size_t p = 0; asIs && per && p < polys; ++p) asIs = per[p] == 3;
+        for (size_t c = 0; asIs && c < polys * 3; ++c)
+            asIs = inRange(vi[c], nv) && (!useNormals || inRange(nix[c], nn)) && (!useUvs || inRange(uix[c], nu));
+        if (asIs) {
+            out.triangles.share(BytesOf(node, kVertexIndices), polys * 3);
+            if (useNormals) out.normalIx.share(BytesOf(node, kNormalIndices), polys * 3);
+            if (useUvs) out.uvwIx.share(BytesOf(node, kUvwIndices), polys * 3);
+            if (slot) out.slots.share(BytesOf(node, kPolyMaterials), polys);
+            return polys > 0;
+        }
+        std::vector<uint32_t> triangles;
+        std::vector<int32_t> slots, normalIx, uvwIx;
+        triangles.reserve(ni);
         size_t corner = 0;
         for (size_t p = 0; p < polys; ++p) {
             const size_t k = per ? size_t(std::max(per[p], 0)) : 3;
             if (k > ni - corner) break;
             bool valid = k >= 3;
             for (size_t c = 0; valid && c < k; ++c) {
-                const int32_t x = vi[corner + c];
-                valid = x >= 0 && size_t(x) < nv;
-                if (useNormals) valid = valid && nix[corner + c] >= 0 && size_t(nix[corner + c]) < nn;
-                if (useUvs) valid = valid && uix[corner + c] >= 0 && size_t(uix[corner + c]) < nu;
+                valid = inRange(vi[corner + c], nv);
+                if (useNormals) valid = valid && inRange(nix[corner + c], nn);
+                if (useUvs) valid = valid && inRange(uix[corner + c], nu);
             }
             const int32_t polySlot = slot && p < nslot && slot[p] >= 0 ? slot[p] : 0;
             for (size_t c = 1; valid && c + 1 < k; ++c) {
                 for (size_t corners : {size_t(0), c, c + 1}) {
-                    out.triangles.push_back(uint32_t(vi[corner + corners]));
-                    if (useNormals) out.normalIx.push_back(nix[corner + corners]);
-                    if (useUvs) out.uvwIx.push_back(uix[corner + corners]);
+                    triangles.push_back(uint32_t(vi[corner + corners]));
+                    if (useNormals) normalIx.push_back(nix[corner + corners]);
+                    if (useUvs) uvwIx.push_back(uix[corner + corners]);
                 }
-                out.slots.push_back(polySlot);
+                slots.push_back(polySlot);
             }
             corner += k;
         }
-        if (!useNormals) out.normals.clear();
-        if (!useUvs) out.uvws.clear();
-        return !out.triangles.empty();
+        const bool any = !triangles.empty();
+        out.triangles.own(std::move(triangles));
+        out.slots.own(std::move(slots));
+        out.normalIx.own(std::move(normalIx));
+        out.uvwIx.own(std::move(uvwIx));
+        return any;
     }
 
     void addInstance(uint32_t mesh, uint32_t slotSet, const Matrix<float>& m) {
-        Instance inst;
-        inst.mesh = mesh;
-        inst.slotSet = slotSet;
-        bool finite = true;
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c) {
-                inst.m[r][c] = m.m[r][c];
-                finite = finite && std::isfinite(m.m[r][c]);
-            }
-        if (finite) s.instances.push_back(inst);
+        InstanceGroup group;
+        group.mesh = mesh;
+        group.slotSet = slotSet;
+        group.transforms.own({m});
+        s.groups.push_back(std::move(group));
     }
 
     Scene& s;
+    const MeshCache* last;
     std::unordered_map<uint64_t, uint32_t> meshIx, slotSetIx, materialIx, textureIx;
     std::unordered_map<std::string, std::shared_ptr<const ImageData>> images;
 };
 
 }  // namespace
 
+// One device of the ray-query library for every snapshot, so that a mesh's scene serves
+// the snapshots after the one that built it.
+class Device {
+public:
+    Device() : handle(rtcNewDevice("threads=1")) {}
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
+    ~Device() {
+        if (handle) rtcReleaseDevice(handle);
+    }
+
+    // Workers of two frames may build at once; builds on one device are taken one at a time.
+    void commit(RTCScene scene) {
+        std::lock_guard<std::mutex> lock(mCommits);
+        rtcCommitScene(scene);
+    }
+
+    const RTCDevice handle;
+
+private:
+    std::mutex mCommits;
+};
+
+namespace {
+
+std::shared_ptr<Device> SharedDevice() {
+    static std::mutex* mutex = new std::mutex();
+    static std::weak_ptr<Device>* last = new std::weak_ptr<Device>();
+    std::lock_guard<std::mutex> lock(*mutex);
+    std::shared_ptr<Device> device = last->lock();
+    if (!device) {
+        device = std::make_shared<Device>();
+        if (!device->handle) return nullptr;
+        *last = device;
+    }
+    return device;
+}
+
+}  // namespace
+
+MeshData::~MeshData() {
+    if (mScene) rtcReleaseScene(mScene);
+}
+
+RTCScene MeshData::scene(const std::shared_ptr<Device>& device) {
+    std::call_once(mOnce, [&]() {
+        try {
+            RTCGeometry geom = rtcNewGeometry(device->handle, RTC_GEOMETRY_TYPE_TRIANGLE);
+            if (!geom) return;
+            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, positions.data(), 0,
+                                       3 * sizeof(float), vertexCount());
+            rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, triangles.data(), 0,
+                                       3 * sizeof(uint32_t), triangleCount());
+            rtcCommitGeometry(geom);
+            RTCScene built = rtcNewScene(device->handle);
+            if (!built) {
+                rtcReleaseGeometry(geom);
+                return;
+            }
+            rtcAttachGeometry(built, geom);
+            rtcReleaseGeometry(geom);
+            device->commit(built);
+            if (rtcGetDeviceError(device->handle) != RTC_ERROR_NONE) {
+                rtcReleaseScene(built);
+                return;
+            }
+            mDevice = device;
+            mScene = built;
+        } catch (...) {
+            // Out of memory: placements of this mesh show nothing.
+        }
+    });
+    return mScene;
+}
+
 Scene::~Scene() {
-    for (auto& mesh : meshes)
-        if (mesh->scene) rtcReleaseScene(mesh->scene);
     if (mTop) rtcReleaseScene(mTop);
-    if (mDevice) rtcReleaseDevice(mDevice);
 }
 
 namespace {
@@ -502,9 +646,9 @@ bool Invert(const float m[3][4], float out[3][4]) {
 // The ray in the mesh's own space. The same parameter t names the same point in both spaces,
 // so the bounds of the ray and a hit's distance carry over. False for a ray the ray-query
 // library must not see (it asserts on huge or non-finite numbers).
-bool LocalRay(const Instance& inst, RTCRay& ray) {
+bool LocalRay(const Matrix<float>& transform, RTCRay& ray) {
     float inv[3][4];
-    if (!Invert(inst.m, inv)) return false;
+    if (!Invert(transform.m, inv)) return false;
     const float o[3] = {ray.org_x, ray.org_y, ray.org_z}, d[3] = {ray.dir_x, ray.dir_y, ray.dir_z};
     float lo[3], ld[3];
     for (int r = 0; r < 3; ++r) {
@@ -524,7 +668,7 @@ bool LocalRay(const Instance& inst, RTCRay& ray) {
 // meshes, which made rays cost nearly twice as much.
 void PlacementBounds(const RTCBoundsFunctionArguments* args) {
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
-    const Instance& inst = group.scene->instances[group.first + args->primID];
+    const Matrix<float>& inst = group.transforms[args->primID];
     float lower[3] = {INFINITY, INFINITY, INFINITY}, upper[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (int corner = 0; corner < 8; ++corner) {
         const float p[3] = {corner & 1 ? group.upper[0] : group.lower[0], corner & 2 ? group.upper[1] : group.lower[1],
@@ -569,9 +713,8 @@ void PlacementIntersect(const RTCIntersectFunctionNArguments* args) {
     if (args->N != 1 || !args->valid[0]) return;
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
     RTCRayHit& world = *reinterpret_cast<RTCRayHit*>(args->rayhit);
-    const uint32_t placement = group.first + args->primID;
     RTCRayHit local = world;
-    if (!LocalRay(group.scene->instances[placement], local.ray) || !MeetsBox(group, local.ray)) return;
+    if (!LocalRay(group.transforms[args->primID], local.ray) || !MeetsBox(group, local.ray)) return;
     local.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     local.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
     RTCIntersectContext context;
@@ -581,7 +724,7 @@ void PlacementIntersect(const RTCIntersectFunctionNArguments* args) {
     world.ray.tfar = local.ray.tfar;
     world.hit = local.hit;
     world.hit.geomID = args->geomID;
-    world.hit.instID[0] = placement;
+    world.hit.instID[0] = args->primID;
 }
 
 void PlacementOccluded(const RTCOccludedFunctionNArguments* args) {
@@ -589,7 +732,7 @@ void PlacementOccluded(const RTCOccludedFunctionNArguments* args) {
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
     RTCRay& world = *reinterpret_cast<RTCRay*>(args->ray);
     RTCRay local = world;
-    if (!LocalRay(group.scene->instances[group.first + args->primID], local) || !MeetsBox(group, local)) return;
+    if (!LocalRay(group.transforms[args->primID], local) || !MeetsBox(group, local)) return;
     RTCIntersectContext context;
     rtcInitIntersectContext(&context);
     rtcOccluded1(group.mesh, &context, &local);
@@ -611,34 +754,20 @@ bool Scene::prepare() {
 }
 
 void Scene::build() {
-    mDevice = rtcNewDevice("threads=1");
+    mDevice = SharedDevice();
     if (!mDevice) return;
-    mTop = rtcNewScene(mDevice);
+    mTop = rtcNewScene(mDevice->handle);
+    if (!mTop) return;
     // Placements can number in the hundreds of thousands; their tree is kept small.
     rtcSetSceneFlags(mTop, RTC_SCENE_FLAG_COMPACT);
     rtcSetSceneBuildQuality(mTop, RTC_BUILD_QUALITY_LOW);
-    for (auto& mesh : meshes) {
-        RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_TRIANGLE);
-        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3, mesh->positions.data(), 0,
-                                   3 * sizeof(float), mesh->positions.size() / 3 - 1);
-        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, mesh->triangles.data(), 0,
-                                   3 * sizeof(uint32_t), mesh->triangleCount());
-        rtcCommitGeometry(geom);
-        mesh->scene = rtcNewScene(mDevice);
-        rtcAttachGeometry(mesh->scene, geom);
-        rtcReleaseGeometry(geom);
-        rtcCommitScene(mesh->scene);
-    }
-    std::stable_sort(instances.begin(), instances.end(),
-                     [](const Instance& a, const Instance& b) { return a.mesh < b.mesh; });
     // Sized once: the geometries keep pointers to their entries.
-    size_t groups = 0;
-    for (size_t i = 0; i < instances.size(); ++i) groups += i == 0 || instances[i].mesh != instances[i - 1].mesh;
-    mPlacements.reserve(groups);
-    for (size_t first = 0; first < instances.size();) {
-        size_t end = first;
-        while (end < instances.size() && instances[end].mesh == instances[first].mesh) ++end;
-        RTCScene meshScene = meshes[instances[first].mesh]->scene;
+    mPlacements.reserve(groups.size());
+    for (size_t ix = 0; ix < groups.size(); ++ix) {
+        const InstanceGroup& group = groups[ix];
+        if (group.transforms.empty()) continue;
+        RTCScene meshScene = meshes[group.mesh]->scene(mDevice);
+        if (!meshScene) continue;
         RTCBounds bounds;
         rtcGetSceneBounds(meshScene, &bounds);
         const bool usable = std::isfinite(bounds.lower_x) && std::isfinite(bounds.lower_y) &&
@@ -646,31 +775,31 @@ void Scene::build() {
                             std::isfinite(bounds.upper_y) && std::isfinite(bounds.upper_z) &&
                             bounds.lower_x <= bounds.upper_x && bounds.lower_y <= bounds.upper_y &&
                             bounds.lower_z <= bounds.upper_z;
-        if (!usable) {
-            first = end;
-            continue;
-        }
-        Placements group{this, meshScene, uint32_t(first), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
-                         {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
-        mPlacements.push_back(group);
-        RTCGeometry geom = rtcNewGeometry(mDevice, RTC_GEOMETRY_TYPE_USER);
-        rtcSetGeometryUserPrimitiveCount(geom, unsigned(end - first));
+        if (!usable) continue;
+        Placements placements{meshScene, group.transforms.data(), {bounds.lower_x, bounds.lower_y, bounds.lower_z},
+                              {bounds.upper_x, bounds.upper_y, bounds.upper_z}};
+        mPlacements.push_back(placements);
+        RTCGeometry geom = rtcNewGeometry(mDevice->handle, RTC_GEOMETRY_TYPE_USER);
+        if (!geom) return;
+        rtcSetGeometryUserPrimitiveCount(geom, unsigned(group.transforms.size()));
         rtcSetGeometryUserData(geom, &mPlacements.back());
         rtcSetGeometryBoundsFunction(geom, PlacementBounds, nullptr);
         rtcSetGeometryIntersectFunction(geom, PlacementIntersect);
         rtcSetGeometryOccludedFunction(geom, PlacementOccluded);
         rtcCommitGeometry(geom);
-        rtcAttachGeometry(mTop, geom);
+        // The hit's geometry id names the group.
+        rtcAttachGeometryByID(mTop, geom, unsigned(ix));
         rtcReleaseGeometry(geom);
-        first = end;
     }
-    rtcCommitScene(mTop);
-    mReady = rtcGetDeviceError(mDevice) == RTC_ERROR_NONE;
+    mDevice->commit(mTop);
+    mReady = rtcGetDeviceError(mDevice->handle) == RTC_ERROR_NONE;
 }
 
 std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {
+    // The last snapshot's meshes; only ever touched under the engine's lock.
+    static MeshCache* lastMeshes = new MeshCache();
     auto scene = std::make_shared<Scene>();
-    Builder builder(*scene);
+    Builder builder(*scene, lastMeshes);
     if (target) {
         builder.readSettings(target);
         builder.readGeometry(InputById(target, kGeometryPin), 0);
@@ -679,7 +808,7 @@ std::shared_ptr<Scene> TakeSnapshot(NodeImpl* target) {
         scene->height = 768;
     }
     if (scene->width == 0 || scene->height == 0) return nullptr;
-    scene->instances.shrink_to_fit();
+    *lastMeshes = builder.meshCache();
     return scene;
 }
 
@@ -687,24 +816,30 @@ namespace {
 
 std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments) {
     auto mesh = std::make_shared<MeshData>();
+    std::vector<float> positions;
+    std::vector<V3> normals, uvws;
+    std::vector<uint32_t> triangles;
     for (uint32_t r = 0; r <= rings; ++r) {
         const float theta = 3.14159265f * float(r) / float(rings);
         for (uint32_t g = 0; g <= segments; ++g) {
             const float phi = 2.0f * 3.14159265f * float(g) / float(segments);
             const V3 n{std::sin(theta) * std::cos(phi), std::cos(theta), std::sin(theta) * std::sin(phi)};
-            mesh->positions.insert(mesh->positions.end(), {n.x * radius, n.y * radius, n.z * radius});
-            mesh->normals.push_back(n);
-            mesh->uvws.push_back({float(g) / float(segments), 1.0f - float(r) / float(rings), 0});
+            positions.insert(positions.end(), {n.x * radius, n.y * radius, n.z * radius});
+            normals.push_back(n);
+            uvws.push_back({float(g) / float(segments), 1.0f - float(r) / float(rings), 0});
         }
     }
     for (uint32_t r = 0; r < rings; ++r)
         for (uint32_t g = 0; g < segments; ++g) {
             const uint32_t a = r * (segments + 1) + g, b = a + segments + 1;
-            for (uint32_t i : {a, b, a + 1, a + 1, b, b + 1}) mesh->triangles.push_back(i);
-            mesh->slots.insert(mesh->slots.end(), {0, 0});
+            for (uint32_t i : {a, b, a + 1, a + 1, b, b + 1}) triangles.push_back(i);
         }
-    mesh->normalIx.assign(mesh->triangles.begin(), mesh->triangles.end());
-    mesh->uvwIx.assign(mesh->triangles.begin(), mesh->triangles.end());
+    OwnPositions(*mesh, std::move(positions));
+    mesh->normals.own(std::move(normals));
+    mesh->uvws.own(std::move(uvws));
+    mesh->normalIx.own(std::vector<int32_t>(triangles.begin(), triangles.end()));
+    mesh->uvwIx.own(std::vector<int32_t>(triangles.begin(), triangles.end()));
+    mesh->triangles.own(std::move(triangles));
     mesh->slotCount = 1;
     return mesh;
 }
@@ -712,17 +847,22 @@ std::shared_ptr<MeshData> Sphere(float radius, uint32_t rings, uint32_t segments
 // Tiles of two alternating slots in the plane y = 0.
 std::shared_ptr<MeshData> Checker(float half, uint32_t tiles) {
     auto mesh = std::make_shared<MeshData>();
+    std::vector<float> positions;
+    std::vector<uint32_t> triangles;
+    std::vector<int32_t> slots;
     const float step = 2.0f * half / float(tiles);
     for (uint32_t i = 0; i < tiles; ++i)
         for (uint32_t j = 0; j < tiles; ++j) {
-            const uint32_t base = uint32_t(mesh->positions.size() / 3);
+            const uint32_t base = uint32_t(positions.size() / 3);
             const float x = -half + step * float(i), z = -half + step * float(j);
-            mesh->positions.insert(mesh->positions.end(),
-                                   {x, 0, z, x + step, 0, z, x + step, 0, z + step, x, 0, z + step});
-            for (uint32_t k : {0u, 2u, 1u, 0u, 3u, 2u}) mesh->triangles.push_back(base + k);
+            positions.insert(positions.end(), {x, 0, z, x + step, 0, z, x + step, 0, z + step, x, 0, z + step});
+            for (uint32_t k : {0u, 2u, 1u, 0u, 3u, 2u}) triangles.push_back(base + k);
             const int32_t slot = int32_t((i + j) % 2);
-            mesh->slots.insert(mesh->slots.end(), {slot, slot});
+            slots.insert(slots.end(), {slot, slot});
         }
+    OwnPositions(*mesh, std::move(positions));
+    mesh->triangles.own(std::move(triangles));
+    mesh->slots.own(std::move(slots));
     mesh->slotCount = 2;
     return mesh;
 }
@@ -752,12 +892,11 @@ std::shared_ptr<Scene> PreviewScene(NodeImpl* material, uint32_t width, uint32_t
         c.position = Make(0, 0, 5);
         c.orthoWidth = 2.0f;
         auto square = std::make_shared<MeshData>();
-        square->positions = {-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0};
-        square->triangles = {0, 1, 2, 0, 2, 3};
+        OwnPositions(*square, {-10, -10, 0, 10, -10, 0, 10, 10, 0, -10, 10, 0});
+        square->triangles.own({0, 1, 2, 0, 2, 3});
         // The image once across the visible middle of the square.
-        square->uvws = {{-4.5f, -4.5f, 0}, {5.5f, -4.5f, 0}, {5.5f, 5.5f, 0}, {-4.5f, 5.5f, 0}};
-        square->uvwIx = {0, 1, 2, 0, 2, 3};
-        square->slots = {0, 0};
+        square->uvws.own({{-4.5f, -4.5f, 0}, {5.5f, -4.5f, 0}, {5.5f, 5.5f, 0}, {-4.5f, 5.5f, 0}});
+        square->uvwIx.own({0, 1, 2, 0, 2, 3});
         square->slotCount = 1;
         builder.addShape(square, {shown}, Matrix<float>::identity());
         env.sunDirection = Make(0, 0, 1);

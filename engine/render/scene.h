@@ -1,16 +1,19 @@
-// What the render workers read: a copy of the render target taken under the engine's lock,
-// and the ray-query structures built from it on a worker. Nothing here points back into the
-// node graph, so the host may edit, rebuild or delete the scene while a frame renders.
+// What the render workers read: a snapshot of the render target taken under the engine's
+// lock, and the ray-query structures built from it on a worker. Nothing here points back
+// into the node graph: large arrays are held by reference to their immutable storage (see
+// SharedBytes), so the host may edit, rebuild or delete the scene while a frame renders.
 #pragma once
 
 #include <embree3/rtcore.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "block_cache.h"
 #include "render/texture.h"
 #include "zarnik.h"
 
@@ -25,19 +28,84 @@ struct V3 {
     float x = 0, y = 0, z = 0;
 };
 
-// One triangle mesh, shared by every placement that shows it.
+// An array a snapshot reads: the node's own storage, held by reference, when it serves as it
+// is, else a converted copy kept here.
+// Moved, the vector keeps its storage, so the view stays right; a copy would not.
+template <typename T>
+class Array {
+public:
+    Array() = default;
+    Array(const Array&) = delete;
+    Array& operator=(const Array&) = delete;
+    Array(Array&&) noexcept = default;
+    Array& operator=(Array&&) noexcept = default;
+
+    const T* data() const { return mData; }
+    size_t size() const { return mSize; }
+    bool empty() const { return mSize == 0; }
+    const T& operator[](size_t i) const { return mData[i]; }
+
+    void share(const SharedBytes& bytes, size_t count) {
+        mOwned.clear();
+        mOwned.shrink_to_fit();
+        mShared = bytes;
+        mData = reinterpret_cast<const T*>(mShared.data());
+        mSize = count <= mShared.size() / sizeof(T) ? count : 0;
+    }
+    // Keeps the vector; only its first `count` elements are the array (the rest is padding).
+    void own(std::vector<T> values, size_t count) {
+        mShared = SharedBytes();
+        mOwned = std::move(values);
+        mData = mOwned.data();
+        mSize = std::min(count, mOwned.size());
+    }
+    void own(std::vector<T> values) {
+        const size_t count = values.size();
+        own(std::move(values), count);
+    }
+
+private:
+    SharedBytes mShared;
+    std::vector<T> mOwned;
+    const T* mData = nullptr;
+    size_t mSize = 0;
+};
+
+class Device;
+
+// One triangle mesh, shared by every placement that shows it, and by later snapshots while
+// the node's arrays stay as they were.
 struct MeshData {
+    MeshData() = default;
+    MeshData(const MeshData&) = delete;
+    MeshData& operator=(const MeshData&) = delete;
+    ~MeshData();
+
     uint64_t nodeId = 0;
-    std::vector<float> positions;        // x y z per vertex, plus one padding vertex for the ray queries
-    std::vector<uint32_t> triangles;     // three vertex indices per triangle
-    std::vector<int32_t> slots;          // material slot per triangle
-    std::vector<V3> normals;
-    std::vector<int32_t> normalIx;       // three per triangle, or empty
-    std::vector<V3> uvws;
-    std::vector<int32_t> uvwIx;          // three per triangle, or empty
+    std::vector<uint64_t> stamps;        // of the node's values it was made from
+    Array<float> positions;              // x y z per vertex; readable one vertex past the end
+    Array<uint32_t> triangles;           // three vertex indices per triangle
+    Array<int32_t> slots;                // material slot per triangle; empty: all slot 0
+    Array<V3> normals;
+    Array<int32_t> normalIx;             // three per triangle, or empty
+    Array<V3> uvws;
+    Array<int32_t> uvwIx;                // three per triangle, or empty
     uint32_t slotCount = 0;
-    RTCScene scene = nullptr;            // built on a worker
     uint32_t triangleCount() const { return uint32_t(triangles.size() / 3); }
+    uint32_t vertexCount() const { return uint32_t(positions.size() / 3); }
+    uint32_t slotOf(uint32_t triangle) const {
+        if (triangle >= slots.size()) return 0;
+        return slots[triangle] < 0 ? 0u : uint32_t(slots[triangle]);
+    }
+
+    // The mesh's ray-query scene, built by the first worker that asks; null when it could
+    // not be made.
+    RTCScene scene(const std::shared_ptr<Device>& device);
+
+private:
+    std::once_flag mOnce;
+    std::shared_ptr<Device> mDevice;
+    RTCScene mScene = nullptr;
 };
 
 constexpr uint32_t kNoTexture = UINT32_MAX;
@@ -85,10 +153,14 @@ struct MaterialData {
 // The materials per slot of one placement (or of a mesh wired in directly).
 typedef std::vector<uint32_t> SlotMaterials;
 
-struct Instance {
+// The transforms (object to world, translation in the last column) of one placement node,
+// or the one identity of a mesh wired in directly, all showing one mesh with one slot set.
+// Transforms that are not finite stay in the list: their bounds are empty, so no ray meets
+// them.
+struct InstanceGroup {
     uint32_t mesh = 0;
     uint32_t slotSet = 0;
-    float m[3][4];                       // object to world, translation in the last column
+    Array<Matrix<float>> transforms;
 };
 
 enum class CameraKind { ThinLens, Orthographic, Panoramic };
@@ -148,20 +220,20 @@ public:
     // past such hits instead of taking the first one.
     bool passThrough = false;
     std::vector<SlotMaterials> slotSets;
-    std::vector<Instance> instances;         // index = instance id of a hit; grouped by mesh once prepared
+    // A hit's geometry id is the group's index, its instance id the transform's.
+    std::vector<InstanceGroup> groups;
 
     // Builds the ray-query structures once; every worker calls it, the first one builds.
     // False when they could not be made (the frame then renders the environment only).
     bool prepare();
     RTCScene top() const { return mReady ? mTop : nullptr; }
 
-    // Every placement of one mesh, as one user geometry of the top level whose primitives
-    // are the placements: an instance of the ray-query library costs some 440 bytes, a
-    // placement here its 56 and its share of the tree.
+    // Every transform of one group, as one user geometry of the top level whose primitives
+    // are the transforms: an instance of the ray-query library costs some 440 bytes, a
+    // placement here nothing beside the node's own transform but its share of the tree.
     struct Placements {
-        const Scene* scene;
         RTCScene mesh;
-        uint32_t first;                  // index of the group's first instance
+        const Matrix<float>* transforms;
         float lower[3], upper[3];        // the mesh's bounds in its own space
     };
 
@@ -171,7 +243,7 @@ private:
     std::vector<Placements> mPlacements;
     std::once_flag mOnce;
     bool mReady = false;
-    RTCDevice mDevice = nullptr;
+    std::shared_ptr<Device> mDevice;
     RTCScene mTop = nullptr;
 };
 
