@@ -46,7 +46,7 @@ typedef struct {
     long flat;
     int faces;
     double min[3], max[3];
-    long taken_faces;
+    long taken_faces, taken_triangles;
 } scan_state;
 
 static int is_blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -130,19 +130,73 @@ static VALUE triple(double a, double b, double c)
     return rb_ary_new_from_args(3, DBL2NUM(a), DBL2NUM(b), DBL2NUM(c));
 }
 
-/* The face's triangle with the reader's rules: its normal for corners without one, a
- * smoothing surface or a flat one of its own. 0 leaves the line to the reader. */
-static int triangle(scan_state *s, const field *fields)
+/* The corners of a face as the reader resolves them; 0 when one is not plainly there. */
+static int resolve_corners(scan_state *s, const field *fields, int count, long index[][3], VALUE point[],
+                           double xyz[][3])
 {
-    long index[3][3];
-    VALUE point[3], normal[3], uv[3], face_normal = Qnil, surface;
-    double xyz[3][3];
     long positions = RARRAY_LEN(s->positions), uvs = RARRAY_LEN(s->uvs), normals = RARRAY_LEN(s->normals);
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < count; k++) {
         if (!corner(&fields[k + 1], positions, uvs, normals, index[k])) return 0;
         point[k] = RARRAY_AREF(s->positions, index[k][0] - 1);
         point_of(point[k], xyz[k]);
     }
+    return 1;
+}
+
+/* Triangles of corners a, b, c each (positions in triangles[]), the given normal or else
+ * face_normal, the given uv or else the reader's none, all on one surface. */
+static void emit(scan_state *s, int count, const int (*triangles)[3], long index[][3], const VALUE point[],
+                 VALUE face_normal, VALUE surface)
+{
+    VALUE slots[12];
+    for (int t = 0; t < count; t++) {
+        for (int k = 0; k < 3; k++) {
+            int c = triangles[t][k];
+            slots[k * 4] = point[c];
+            slots[k * 4 + 1] = index[c][2] ? RARRAY_AREF(s->normals, index[c][2] - 1) : face_normal;
+            slots[k * 4 + 2] = index[c][1] ? RARRAY_AREF(s->uvs, index[c][1] - 1) : s->no_uv;
+            slots[k * 4 + 3] = surface;
+        }
+        rb_ary_cat(s->slots, slots, 12);
+        rb_ary_push(s->materials, s->material);
+    }
+    s->taken_faces++;
+    s->taken_triangles += count;
+}
+
+static int needs_face_normal(long index[][3], int count)
+{
+    for (int k = 0; k < count; k++)
+        if (!index[k][2]) return 1;
+    return 0;
+}
+
+static VALUE next_surface(scan_state *s)
+{
+    if (!NIL_P(s->smoothing)) return s->smoothing;
+    return LONG2NUM(s->flat--);
+}
+
+/* Every corner a face names, met for the first time or not, widens the bounds. */
+static void widen_bounds(scan_state *s, double xyz[][3], int count)
+{
+    for (int k = 0; k < count; k++) {
+        for (int axis = 0; axis < 3; axis++) {
+            if (xyz[k][axis] < s->min[axis]) s->min[axis] = xyz[k][axis];
+            if (xyz[k][axis] > s->max[axis]) s->max[axis] = xyz[k][axis];
+        }
+    }
+}
+
+/* The face's triangle with the reader's rules: its normal for corners without one, a
+ * smoothing surface or a flat one of its own. 0 leaves the line to the reader. */
+static int triangle(scan_state *s, const field *fields)
+{
+    static const int only[1][3] = {{0, 1, 2}};
+    long index[3][3];
+    VALUE point[3], face_normal = Qnil;
+    double xyz[3][3];
+    if (!resolve_corners(s, fields, 3, index, point, xyz)) return 0;
     double ux = xyz[1][0] - xyz[0][0], uy = xyz[1][1] - xyz[0][1], uz = xyz[1][2] - xyz[0][2];
     double vx = xyz[2][0] - xyz[0][0], vy = xyz[2][1] - xyz[0][1], vz = xyz[2][2] - xyz[0][2];
     double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
@@ -150,38 +204,99 @@ static int triangle(scan_state *s, const field *fields)
     /* A triangle without area costs a warning: the reader's. */
     if (!(square > 0.0 && isfinite(square))) return 0;
 
-    for (int k = 0; k < 3; k++) {
-        uv[k] = index[k][1] ? RARRAY_AREF(s->uvs, index[k][1] - 1) : s->no_uv;
-        if (index[k][2]) {
-            normal[k] = RARRAY_AREF(s->normals, index[k][2] - 1);
-            continue;
-        }
-        if (NIL_P(face_normal)) {
-            double length = sqrt(square);
-            face_normal = triple(nx / length, ny / length, nz / length);
-        }
-        normal[k] = face_normal;
+    if (needs_face_normal(index, 3)) {
+        double length = sqrt(square);
+        face_normal = triple(nx / length, ny / length, nz / length);
     }
-    if (NIL_P(s->smoothing)) {
-        surface = LONG2NUM(s->flat);
-        s->flat--;
-    } else {
-        surface = s->smoothing;
+    widen_bounds(s, xyz, 3);
+    emit(s, 1, only, index, point, face_normal, next_surface(s));
+    return 1;
+}
+
+/* The turn of a, b, c in the plane: positive when counter-clockwise. */
+static double turn(const double *a, const double *b, const double *c)
+{
+    return (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+}
+
+static int same_point(const double *p, const double *q) { return p[0] == q[0] && p[1] == q[1]; }
+
+/* Strictly inside a, b, c or on an edge without being a corner, as the reader's test is. */
+static int inside(const double *p, const double *a, const double *b, const double *c)
+{
+    if (same_point(p, a) || same_point(p, b) || same_point(p, c)) return 0;
+    return turn(a, b, p) >= 0 && turn(b, c, p) >= 0 && turn(c, a, p) >= 0;
+}
+
+/* A four-cornered face as the reader cuts it: the outline's normal by Newell's sum, the
+ * outline projected on the plane of its two smaller axes, and its first ear (a corner on a
+ * straight edge first, else a convex one that holds no other corner, else the first convex
+ * one, else the second corner) cut off. An outline without area, or one that leaves fewer
+ * than two triangles, costs a warning: the reader's. */
+static int quad(scan_state *s, const field *fields)
+{
+    long index[4][3];
+    VALUE point[4], face_normal = Qnil;
+    double xyz[4][3], flat[4][2];
+    int triangles[2][3], made = 0;
+    if (!resolve_corners(s, fields, 4, index, point, xyz)) return 0;
+
+    double nx = 0.0, ny = 0.0, nz = 0.0;
+    for (int i = 0; i < 4; i++) {
+        const double *p = xyz[i], *q = xyz[(i + 1) % 4];
+        nx += (p[1] - q[1]) * (p[2] + q[2]);
+        ny += (p[2] - q[2]) * (p[0] + q[0]);
+        nz += (p[0] - q[0]) * (p[1] + q[1]);
     }
-    VALUE slots[12];
-    for (int k = 0; k < 3; k++) {
-        slots[k * 4] = point[k];
-        slots[k * 4 + 1] = normal[k];
-        slots[k * 4 + 2] = uv[k];
-        slots[k * 4 + 3] = surface;
-        for (int axis = 0; axis < 3; axis++) {
-            if (xyz[k][axis] < s->min[axis]) s->min[axis] = xyz[k][axis];
-            if (xyz[k][axis] > s->max[axis]) s->max[axis] = xyz[k][axis];
+    double length = sqrt(nx * nx + ny * ny + nz * nz);
+    if (!(length > 0.0 && isfinite(length))) return 0;
+    double normal[3] = {nx / length, ny / length, nz / length};
+
+    int axis = 0;
+    if (fabs(normal[1]) > fabs(normal[axis])) axis = 1;
+    if (fabs(normal[2]) > fabs(normal[axis])) axis = 2;
+    static const int plane[3][2] = {{1, 2}, {2, 0}, {0, 1}};
+    double sign = normal[axis] < 0.0 ? -1.0 : 1.0;
+    for (int i = 0; i < 4; i++) {
+        flat[i][0] = xyz[i][plane[axis][0]];
+        flat[i][1] = xyz[i][plane[axis][1]] * sign;
+    }
+
+    int ear = -1, first_convex = -1;
+    for (int step = 0; step < 4 && ear < 0; step++) {
+        int k = (step + 1) % 4;
+        const double *a = flat[(k + 3) % 4], *b = flat[k], *c = flat[(k + 1) % 4];
+        double area = turn(a, b, c);
+        if (area == 0.0) {
+            ear = k;
+            break;
         }
+        if (area < 0.0) continue;
+        if (first_convex < 0) first_convex = k;
+        int holds = 0;
+        for (int i = 0; i < 4; i++) holds = holds || inside(flat[i], a, b, c);
+        if (!holds) ear = k;
     }
-    rb_ary_cat(s->slots, slots, 12);
-    rb_ary_push(s->materials, s->material);
-    s->taken_faces++;
+    if (ear < 0) ear = first_convex >= 0 ? first_convex : 1;
+
+    int a = (ear + 3) % 4, b = ear, c = (ear + 1) % 4, rest[3], kept = 0;
+    if (turn(flat[a], flat[b], flat[c]) > 0.0) {
+        triangles[made][0] = a;
+        triangles[made][1] = b;
+        triangles[made][2] = c;
+        made++;
+    }
+    for (int i = 0; i < 4; i++)
+        if (i != ear) rest[kept++] = i;
+    if (turn(flat[rest[0]], flat[rest[1]], flat[rest[2]]) > 0.0) {
+        memcpy(triangles[made], rest, sizeof rest);
+        made++;
+    }
+    if (made < 2) return 0;
+
+    if (needs_face_normal(index, 4)) face_normal = triple(normal[0], normal[1], normal[2]);
+    widen_bounds(s, xyz, 4);
+    emit(s, 2, (const int (*)[3])triangles, index, point, face_normal, next_surface(s));
     return 1;
 }
 
@@ -236,7 +351,10 @@ static int take_line(scan_state *s, const char *p, const char *end)
         rb_ary_push(s->normals, triple(a, -c, b));
         return 1;
     }
-    if (length == 1 && word[0] == 'f' && count == 4 && s->faces) return triangle(s, fields);
+    if (length == 1 && word[0] == 'f' && s->faces) {
+        if (count == 4) return triangle(s, fields);
+        if (count == 5) return quad(s, fields);
+    }
     return 0;
 }
 
@@ -255,7 +373,7 @@ static double bound_at(VALUE list, long axis)
 }
 
 /*
- * ObjScan.scan(text, offset, number, arrays, settings) -> [offset, number, flat, faces, line_end]
+ * ObjScan.scan(text, offset, number, arrays, settings) -> [offset, number, flat, faces, triangles, line_end]
  *
  * Reads the lines of text from byte offset on; number is the count of lines before it.
  * arrays: positions, uvs, normals, corner slots, triangle materials, bounds min, bounds max
@@ -263,7 +381,7 @@ static double bound_at(VALUE list, long axis)
  * number whose multiples are left to the reader (0: none), the scale, the smoothing group
  * (nil: flat), the next flat surface id, the material id, whether faces are taken.
  * Answers where it stopped and the line count there, the next flat surface id, the faces
- * taken, and where the line it stopped before ends (its newline included).
+ * and triangles taken, and where the line it stopped before ends (its newline included).
  */
 static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value, VALUE arrays, VALUE settings)
 {
@@ -305,6 +423,7 @@ static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value
         s.max[axis] = bound_at(max, axis);
     }
     s.taken_faces = 0;
+    s.taken_triangles = 0;
 
     /* The text is held on this frame, so its bytes stay put while arrays grow. */
     const char *bytes = RSTRING_PTR(text);
@@ -325,9 +444,9 @@ static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value
         rb_ary_store(min, axis, DBL2NUM(s.min[axis]));
         rb_ary_store(max, axis, DBL2NUM(s.max[axis]));
     }
-    VALUE answer[5] = {LONG2NUM(offset), LONG2NUM(number), LONG2NUM(s.flat), LONG2NUM(s.taken_faces),
-                       LONG2NUM(line_end)};
-    return rb_ary_new_from_values(5, answer);
+    VALUE answer[6] = {LONG2NUM(offset), LONG2NUM(number), LONG2NUM(s.flat), LONG2NUM(s.taken_faces),
+                       LONG2NUM(s.taken_triangles), LONG2NUM(line_end)};
+    return rb_ary_new_from_values(6, answer);
 }
 
 /* ObjScan.line_end(text, offset) -> where the line from byte offset ends, its newline included. */

@@ -184,9 +184,10 @@ module ZarniksuDriver
           settings[3] = @next_flat_surface
           settings[4] = @current_material
           settings[5] = @scan_faces
-          offset, number, @next_flat_surface, faces, line_end = ObjScan.scan(text, offset, number, arrays, settings)
+          offset, number, @next_flat_surface, faces, triangles, line_end =
+            ObjScan.scan(text, offset, number, arrays, settings)
           @face_count += faces
-          @triangle_count += faces
+          @triangle_count += triangles
           break if offset >= total
         end
         line = text.byteslice(offset, line_end - offset)

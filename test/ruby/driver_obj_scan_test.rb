@@ -104,6 +104,12 @@ class DriverObjScanTest < Minitest::Test
     assert_same_both_ways(text, "forms")
     # A corner remembered without its texture coordinate stays so once the coordinate exists.
     assert_same_both_ways("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1/1 2/1 3/1\nvt 0.5 0.5\nf 1/1 2/1 3/1\n", "forward")
+    # Four corners: convex, concave either way round, crossing itself, on a straight edge,
+    # twice the same, without area.
+    quads = "v 0 0 0\nv 2 1 0\nv 0 2 0\nv 0.5 1 0\nv 1 0.5 0\nvn 0 0 1\nvt 0.5 0.5\n" \
+            "f 1 2 3 5\nf 1 2 3 4\nf 4 3 2 1\nf 1 2 4 3\nf 1 5 2 3\nf 1/1 1 2//1 3\nf 1 5 2 5\nf 1 2 3 4 5\n"
+    assert_same_both_ways(quads, "quads")
+    assert_same_both_ways(quads.gsub(" 0\n", " 1e-200\n").gsub("v 0 ", "v 3e200 "), "quads far out")
     assert_same_both_ways("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3", "no last newline")
     assert_same_both_ways("v 0 0 0\nv 1 0 0\nv 0 1 0 \\", "continued at the end")
     assert_same_both_ways("v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 e 0\nf 1 2 3\n", "unreadable vertex")
@@ -141,11 +147,19 @@ class DriverObjScanTest < Minitest::Test
           lines << "#{%w[v vt vn][kind % 3]} #{number.call(odd)} #{number.call(odd)} #{number.call(odd)}"
           counts[kind % 3] += 1
         else
-          lines << "f #{Array.new(3) { corner.call }.join(" ")}"
+          lines << "f #{Array.new(random.rand(3..4)) { corner.call }.join(" ")}"
         end
       end
       assert_same_both_ways("#{lines.join(round == 1 ? "\r\n" : "\n")}\n", "round #{round}")
     end
+    # Four corners on a small grid, in a plane of the axes or at 45 degrees to two of them:
+    # concave, crossing, straight-edged and repeated outlines, and normals with two equal axes.
+    points = Array.new(200) do
+      a, b = Array.new(2) { random.rand(0..3) }
+      ["v #{a} #{b} 0", "v #{a} #{a} #{b}", "v 0 #{-a} #{b}"].sample(random: random)
+    end
+    quads = Array.new(6000) { "f #{Array.new(4) { random.rand(1..200) }.join(" ")}" }
+    assert_same_both_ways("#{points.join("\n")}\n#{quads.join("\n")}\n", "grid quads")
   end
 
   def test_arguments_of_the_wrong_kind_raise_instead_of_crashing
@@ -157,7 +171,7 @@ class DriverObjScanTest < Minitest::Test
     assert_raises(ArgumentError) { D::ObjScan.scan("v 1 2 3\n", 9, 0, arrays, settings) }
     assert_raises(TypeError) { D::ObjScan.scan("f 1 1 1\n", 0, 0, arrays.dup.tap { |a| a[0] = [[1, 2, 3]] }, settings) }
     assert_raises(ArgumentError) { D::ObjScan.scan("v".encode("UTF-16LE"), 0, 0, arrays, settings) }
-    assert_equal [8, 1, -1, 0, 8], D::ObjScan.scan("v 1 2 3\n", 0, 0, arrays, settings)
+    assert_equal [8, 1, -1, 0, 0, 8], D::ObjScan.scan("v 1 2 3\n", 0, 0, arrays, settings)
     assert_equal [[1.0, -3.0, 2.0]], arrays[0]
   end
 end
