@@ -1,13 +1,13 @@
 /*
  * ZarniksuDriver::ObjScan: the OBJ reader's common lines read in bulk.
  *
- * Vertex, texture coordinate and normal lines and triangles whose corners count from the
- * file's start go straight into the reader's arrays, as the reader's Ruby code would put them
- * there. The first line it does not take in full is left where it is: the scan stops before
+ * Vertex, texture coordinate and normal lines and faces of three or four corners that count
+ * from the file's start go straight into the reader's arrays, as the reader's Ruby code would
+ * put them there. The first line it does not take in full is left where it is: the scan stops before
  * it, and the reader reads it the long way, with every check and message it has. What it
  * takes is therefore only what it can read without doubt: plain ASCII, no continuation, no
  * number form but the plain decimal one, no corner that is missing or counted backwards, no
- * triangle without area.
+ * face that leaves a triangle without area.
  *
  * It runs on the caller's thread only and calls no Ruby method; the only exceptions it
  * raises are its own argument checks, through rb_raise, with nothing of its own to free.
@@ -358,6 +358,12 @@ static int take_line(scan_state *s, const char *p, const char *end)
     return 0;
 }
 
+static long integer_arg(VALUE value, const char *what)
+{
+    if (!RB_INTEGER_TYPE_P(value)) rb_raise(rb_eTypeError, "ObjScan: %s is not an Integer", what);
+    return NUM2LONG(value);
+}
+
 static VALUE array_at(VALUE list, long index)
 {
     VALUE value = RARRAY_AREF(list, index);
@@ -393,9 +399,9 @@ static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value
     if (RARRAY_LEN(settings) != SETTING_COUNT)
         rb_raise(rb_eArgError, "ObjScan.scan: settings has %d entries", SETTING_COUNT);
     if (!rb_enc_asciicompat(rb_enc_get(text))) rb_raise(rb_eArgError, "ObjScan.scan: text is not ASCII-compatible");
-    long offset = NUM2LONG(offset_value);
-    long number = NUM2LONG(number_value);
-    long limit = NUM2LONG(RARRAY_AREF(settings, SETTING_LIMIT));
+    long offset = integer_arg(offset_value, "the offset");
+    long number = integer_arg(number_value, "the line count");
+    long limit = integer_arg(RARRAY_AREF(settings, SETTING_LIMIT), "the report interval");
     long size = RSTRING_LEN(text);
     if (offset < 0 || offset > size) rb_raise(rb_eArgError, "ObjScan.scan: offset %ld is outside the text", offset);
     if (number < 0 || limit < 0) rb_raise(rb_eArgError, "ObjScan.scan: line counts are not negative");
@@ -414,7 +420,7 @@ static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value
     s.smoothing = RARRAY_AREF(settings, SETTING_SMOOTHING);
     if (!NIL_P(s.smoothing) && !RB_INTEGER_TYPE_P(s.smoothing))
         rb_raise(rb_eTypeError, "ObjScan.scan: the smoothing group is nil or an Integer");
-    s.flat = NUM2LONG(RARRAY_AREF(settings, SETTING_FLAT));
+    s.flat = integer_arg(RARRAY_AREF(settings, SETTING_FLAT), "the flat surface id");
     s.material = RARRAY_AREF(settings, SETTING_MATERIAL);
     if (!RB_INTEGER_TYPE_P(s.material)) rb_raise(rb_eTypeError, "ObjScan.scan: the material id is an Integer");
     s.faces = RTEST(RARRAY_AREF(settings, SETTING_FACES));
@@ -453,7 +459,7 @@ static VALUE scan(VALUE self, VALUE text, VALUE offset_value, VALUE number_value
 static VALUE line_end_of(VALUE self, VALUE text, VALUE offset_value)
 {
     Check_Type(text, T_STRING);
-    long offset = NUM2LONG(offset_value);
+    long offset = integer_arg(offset_value, "the offset");
     long size = RSTRING_LEN(text);
     if (offset < 0 || offset > size) rb_raise(rb_eArgError, "ObjScan.line_end: offset %ld is outside the text", offset);
     const char *bytes = RSTRING_PTR(text);

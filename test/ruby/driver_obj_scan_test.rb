@@ -169,6 +169,7 @@ class DriverObjScanTest < Minitest::Test
     assert_raises(TypeError) { D::ObjScan.scan("v 1 2 3\n", 0, 0, arrays.dup.tap { |a| a[0] = {} }, settings) }
     assert_raises(TypeError) { D::ObjScan.scan("v 1 2 3\n", 0, 0, arrays, settings.dup.tap { |s| s[1] = "1" }) }
     assert_raises(ArgumentError) { D::ObjScan.scan("v 1 2 3\n", 9, 0, arrays, settings) }
+    assert_raises(TypeError) { D::ObjScan.scan("v 1 2 3\n", 0.5, 0, arrays, settings) }
     assert_raises(TypeError) { D::ObjScan.scan("f 1 1 1\n", 0, 0, arrays.dup.tap { |a| a[0] = [[1, 2, 3]] }, settings) }
     assert_raises(ArgumentError) { D::ObjScan.scan("v".encode("UTF-16LE"), 0, 0, arrays, settings) }
     assert_equal [8, 1, -1, 0, 0, 8], D::ObjScan.scan("v 1 2 3\n", 0, 0, arrays, settings)
