@@ -3,7 +3,7 @@
 # OBJ reading and the whole export of an OBJ file; prints figures, asserts nothing.
 #
 #   cmake --build build --target noop_ext     # the do-nothing baseline, once
-#   HOME=$(mktemp -d) ruby -I build/ext -I driver bench/obj_bench.rb [--triangles N] [--no-export]
+#   HOME=$(mktemp -d) ruby -I build/ext -I driver bench/obj_bench.rb [--triangles N] [--no-export] [--ruby-only]
 #
 # 1. Writes a waved grid of at least N triangles (default 1,000,000) as an OBJ file with
 #    positions, texture coordinates and normals, every face naming all three.
@@ -11,6 +11,8 @@
 #    splits the same lines into words: what any reader written in Ruby pays at least. Each
 #    side runs twice, taking turns, and counts its better time. The process's CPU time is
 #    printed too: on a machine that other work keeps busy it wanders less than the clock.
+#    The reader reads the common lines with its C scanner when that is built (zarniksu_obj_scan
+#    on the load path); --ruby-only times its Ruby code alone.
 # 3. Exports the model read into the extension (on a fresh scene each time) and into methods
 #    that do nothing, twice each, taking turns; the difference of the better times is what
 #    was spent inside the extension, given as a share of the whole: reading plus export.
@@ -107,22 +109,26 @@ module ObjBench
   end
 end
 
-options = { triangles: 1_000_000, export: true }
+options = { triangles: 1_000_000, export: true, native: true }
 OptionParser.new do |o|
   o.on("--triangles N", Integer, "at least this many triangles (default 1,000,000)") { |v| options[:triangles] = v }
   o.on("--no-export", "time the reading only") { options[:export] = false }
+  o.on("--ruby-only", "read without the reader's C scanner") { options[:native] = false }
 end.parse!(ARGV)
 
 Dir.mktmpdir("obj_bench") do |dir|
   path = File.join(dir, "grid.obj")
   triangles = ObjBench.write_grid(path, options[:triangles])
   puts format("OBJ file: %d triangles, %.1f MB", triangles, File.size(path) / 1e6)
+  native = options[:native] && ZarniksuDriver::ObjReader.native?
+  puts "reader: #{native ? "common lines read by the C scanner" : "every line read in Ruby"}"
+  read_obj = -> { ZarniksuDriver::ObjReader.new(native: native).read(path) }
 
   reader = []
   bare = []
   2.times do
     bare << ObjBench.both_seconds { ObjBench.bare_split(path) }
-    reader << ObjBench.both_seconds { ZarniksuDriver::ObjReader.read(path) }
+    reader << ObjBench.both_seconds { read_obj.call }
   end
   wall = [reader.map(&:first).min, bare.map(&:first).min]
   cpu = [reader.map(&:last).min, bare.map(&:last).min]
@@ -132,7 +138,7 @@ Dir.mktmpdir("obj_bench") do |dir|
 
   require "zarniksu18"
   model = nil
-  read = ObjBench.seconds { model = ZarniksuDriver::ObjReader.read(path) }
+  read = ObjBench.seconds { model = read_obj.call }
   nothing = ObjBench::Nothing.new
   idle_api = ZarniksuDriver::Exporter::Api.new(ext: nothing, stream: ObjBench.idle_stream, definition: nothing,
                                                instance: nothing, material: nothing)

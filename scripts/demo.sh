@@ -8,7 +8,7 @@ build=${BUILD_DIR:-$top/build}
 mkdir -p "$build"
 log="$build/demo-build.log"
 echo "building the extension and the engine (log: $log)..." >&2
-if ! "$top/scripts/build.sh" --target zarniksu zarnik_probe > "$log" 2>&1; then
+if ! "$top/scripts/build.sh" --target zarniksu zarnik_probe zarniksu_obj_scan > "$log" 2>&1; then
   tail -n 40 "$log" >&2
   echo "the build failed; the whole log is in $log" >&2
   exit 1

@@ -58,6 +58,13 @@ module ZarniksuDriver
       self
     end
 
+    # The flat arrays themselves, for a reader that appends triangles in bulk as add_corners
+    # does; the bounds worked out so far are let go.
+    def corner_arrays
+      @local_bounds = nil
+      [@corner_slots, @triangle_materials]
+    end
+
     def triangle_count
       @triangle_materials.size
     end

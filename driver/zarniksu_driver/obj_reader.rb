@@ -3,6 +3,14 @@
 require_relative "obj_text"
 require_relative "polygon"
 
+begin
+  # The common lines read in C (ZarniksuDriver::ObjScan), built beside the extension; without
+  # it every line is read in Ruby, to the same model.
+  require "zarniksu_obj_scan"
+rescue LoadError
+  nil
+end
+
 module ZarniksuDriver
   # Reads a Wavefront OBJ file (and the material libraries it names) into a Model.
   #
@@ -48,11 +56,18 @@ module ZarniksuDriver
       new(scale: scale).read(path)
     end
 
-    def initialize(scale: 1.0, progress: nil)
+    # native: false reads every line in Ruby even where the C scanner is built.
+    def initialize(scale: 1.0, progress: nil, native: true)
       raise ArgumentError, "scale must be a positive number" unless scale.is_a?(Numeric) && scale.positive?
 
       @scale = scale.to_f
       @progress = progress
+      @native = native && self.class.native?
+    end
+
+    # Whether the C scanner is there to read the common lines.
+    def self.native?
+      defined?(ObjScan) ? true : false
     end
 
     # progress, when given, is called with the bytes read so far and the file's size.
@@ -76,7 +91,7 @@ module ZarniksuDriver
       text = ObjText.decode(text.b, source, warnings) unless text.encoding == Encoding::UTF_8 && text.valid_encoding?
       text = text.delete_prefix("\uFEFF")
       reset(source, base_dir, warnings)
-      each_logical_line(text)
+      @native ? each_scanned_line(text) : each_logical_line(text)
       load_material_library(default_mtl, nil, nil) if !@library_named && default_mtl && File.file?(default_mtl)
       finish
     end
@@ -110,6 +125,7 @@ module ZarniksuDriver
       # Every face counts in these two: plain variables are cheaper than the Struct's.
       @face_count = 0
       @triangle_count = 0
+      @scan_faces = true
     end
 
     # Parses every line, joining lines continued with a trailing backslash; numbers are those
@@ -144,6 +160,55 @@ module ZarniksuDriver
       end
       parse_line(pending, first) if pending
       @progress&.call(total, total)
+    end
+
+    # each_logical_line with the C scanner: it reads the common lines in bulk and stops
+    # before the first other one, which is read here, and so are the lines it continues into;
+    # then it goes on after them. With progress it leaves the lines of each report to this
+    # loop, so that the reports come where each_logical_line makes them.
+    def each_scanned_line(text)
+      total = text.bytesize
+      progress = @progress
+      arrays = [@positions, @uvs, @normals, nil, nil, @bounds_min, @bounds_max, NO_UV]
+      settings = [progress ? PROGRESS_LINES : 0, @scale, nil, 0, 0, true]
+      offset = 0
+      number = 0
+      pending = nil
+      first = nil
+      while offset < total
+        if pending
+          line_end = ObjScan.line_end(text, offset)
+        else
+          arrays[3], arrays[4] = @target.corner_arrays
+          settings[2] = @smoothing
+          settings[3] = @next_flat_surface
+          settings[4] = @current_material
+          settings[5] = @scan_faces
+          offset, number, @next_flat_surface, faces, triangles, line_end =
+            ObjScan.scan(text, offset, number, arrays, settings)
+          @face_count += faces
+          @triangle_count += triangles
+          break if offset >= total
+        end
+        line = text.byteslice(offset, line_end - offset)
+        number += 1
+        progress.call(offset, total) if progress && (number % PROGRESS_LINES).zero?
+        offset = line_end
+        if line.end_with?("\\\n", "\\\r\n", "\\")
+          first ||= number
+          pending = "#{pending}#{line.chomp.chop} "
+          next
+        end
+        if pending
+          parse_line("#{pending}#{line}", first)
+          pending = nil
+          first = nil
+        else
+          parse_line(line, number)
+        end
+      end
+      parse_line(pending, first) if pending
+      progress&.call(total, total)
     end
 
     def parse_line(line, number)
@@ -551,6 +616,9 @@ module ZarniksuDriver
       return index if index
 
       warn_line([:missing, what], "#{what} #{ObjText.quote(text)} does not exist (#{count} so far): left out")
+      # The corner is remembered without this part, also once the part exists: later faces
+      # that name it must come here to get the same corner.
+      @scan_faces = false
       nil
     end
 
