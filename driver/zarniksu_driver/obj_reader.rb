@@ -126,13 +126,12 @@ module ZarniksuDriver
       @face_count = 0
       @triangle_count = 0
       @scan_faces = true
+      @pending = @pending_number = nil
     end
 
     # Parses every line, joining lines continued with a trailing backslash; numbers are those
     # of the first line.
     def each_logical_line(text)
-      pending = nil
-      first = nil
       number = 0
       done = 0
       total = text.bytesize
@@ -145,21 +144,29 @@ module ZarniksuDriver
           progress.call(done, total) if (number % PROGRESS_LINES).zero?
           done += line.bytesize
         end
-        if continued && line.end_with?("\\\n", "\\\r\n", "\\")
-          first ||= number
-          pending = "#{pending}#{line.chomp.chop} "
-          next
-        end
-        if pending
-          parse_line("#{pending}#{line}", first)
-          pending = nil
-          first = nil
-        else
-          parse_line(line, number)
-        end
+        take_line(line, number, continued)
       end
-      parse_line(pending, first) if pending
+      finish_lines
       @progress&.call(total, total)
+    end
+
+    # Joins a line ending in a backslash with the lines it continues into; each whole line is
+    # parsed under the number of its first line.
+    def take_line(line, number, continued)
+      if continued && line.end_with?("\\\n", "\\\r\n", "\\")
+        @pending_number ||= number
+        @pending = "#{@pending}#{line.chomp.chop} "
+      elsif @pending
+        parse_line("#{@pending}#{line}", @pending_number)
+        @pending = @pending_number = nil
+      else
+        parse_line(line, number)
+      end
+    end
+
+    def finish_lines
+      parse_line(@pending, @pending_number) if @pending
+      @pending = @pending_number = nil
     end
 
     # each_logical_line with the C scanner: it reads the common lines in bulk and stops
@@ -173,10 +180,8 @@ module ZarniksuDriver
       settings = [progress ? PROGRESS_LINES : 0, @scale, nil, 0, 0, true]
       offset = 0
       number = 0
-      pending = nil
-      first = nil
       while offset < total
-        if pending
+        if @pending
           line_end = ObjScan.line_end(text, offset)
         else
           arrays[3], arrays[4] = @target.corner_arrays
@@ -194,20 +199,9 @@ module ZarniksuDriver
         number += 1
         progress.call(offset, total) if progress && (number % PROGRESS_LINES).zero?
         offset = line_end
-        if line.end_with?("\\\n", "\\\r\n", "\\")
-          first ||= number
-          pending = "#{pending}#{line.chomp.chop} "
-          next
-        end
-        if pending
-          parse_line("#{pending}#{line}", first)
-          pending = nil
-          first = nil
-        else
-          parse_line(line, number)
-        end
+        take_line(line, number, true)
       end
-      parse_line(pending, first) if pending
+      finish_lines
       progress&.call(total, total)
     end
 
