@@ -669,6 +669,15 @@ bool LocalRay(const Matrix<float>& transform, RTCRay& ray) {
 void PlacementBounds(const RTCBoundsFunctionArguments* args) {
     const auto& group = *static_cast<const Scene::Placements*>(args->geometryUserPtr);
     const Matrix<float>& inst = group.transforms[args->primID];
+    RTCBounds& b = *args->bounds_o;
+    // No ray can meet a placement whose transform has no inverse (see LocalRay), so it gets
+    // an empty box and stays out of the tree.
+    float inverse[3][4];
+    if (!Invert(inst.m, inverse)) {
+        b.lower_x = b.lower_y = b.lower_z = INFINITY;
+        b.upper_x = b.upper_y = b.upper_z = -INFINITY;
+        return;
+    }
     float lower[3] = {INFINITY, INFINITY, INFINITY}, upper[3] = {-INFINITY, -INFINITY, -INFINITY};
     for (int corner = 0; corner < 8; ++corner) {
         const float p[3] = {corner & 1 ? group.upper[0] : group.lower[0], corner & 2 ? group.upper[1] : group.lower[1],
@@ -687,7 +696,17 @@ void PlacementBounds(const RTCBoundsFunctionArguments* args) {
             std::fill(upper, upper + 3, -INFINITY);
             break;
         }
-    RTCBounds& b = *args->bounds_o;
+    // The top level's builder asserts (and so ends the process) when the boxes of a set of
+    // groups it splits all lie in one point, as those of a mesh whose vertices coincide do.
+    // A box is only a bound, so each is widened to a sliver in every direction it lacks.
+    for (int r = 0; r < 3; ++r) {
+        if (!(lower[r] <= upper[r])) continue;
+        const float sliver = 1e-6f * std::max(1.0f, std::max(std::fabs(lower[r]), std::fabs(upper[r])));
+        if (upper[r] - lower[r] < sliver) {
+            lower[r] -= sliver;
+            upper[r] += sliver;
+        }
+    }
     b.lower_x = lower[0], b.lower_y = lower[1], b.lower_z = lower[2];
     b.upper_x = upper[0], b.upper_y = upper[1], b.upper_z = upper[2];
 }

@@ -173,6 +173,41 @@ TEST_F(RendererTest, OnePlacementShowsEachOfItsTransformsAndSharesTheMesh) {
     expectColour(image, px, py, {0, 0, 0});
 }
 
+// The top level's builder once ended the process on groups whose boxes all lie in one point:
+// placements with a zero transform, and placements of a mesh collapsed to one vertex.
+TEST_F(RendererTest, PlacementsCollapsedToAPointRenderBesideTheRest) {
+    ApiNode* red = diffuse({1, 0, 0});
+    Matrix<float> zero = Matrix<float>::identity();
+    std::memset(zero.m, 0, sizeof zero.m);
+    place(red, {zero, zero});
+    place(red, {zero});
+    const float_3 point[] = {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}};
+    const int32_t corners[] = {0, 1, 2};
+    const int32_t perPoly[] = {3};
+    mesh->set(190, point, 3);
+    mesh->set(120, corners, 3);
+    mesh->set(189, perPoly, 1);
+    place(red, {Translation(0, 0, 0)});
+    place(red, {Translation(0, 0, 0), Translation(0, 0, 0)});
+    ApiNode* square = make(Types::Mesh);
+    const float_3 vertices[] = {{-0.2f, -0.2f, 0}, {0.2f, -0.2f, 0}, {0.2f, 0.2f, 0}, {-0.2f, 0.2f, 0}};
+    const int32_t indices[] = {0, 1, 2, 3};
+    const int32_t four[] = {4};
+    square->set(190, vertices, 4);
+    square->set(120, indices, 4);
+    square->set(189, four, 1);
+    const int32_t slots[] = {0};
+    const char* names[] = {"slot"};
+    square->set(114, slots, 1);
+    square->set(Attrs::MaterialNames, names, 1);
+    mesh = square;
+    place(red, {Translation(-1, 0, 0)});
+    const Image image = render(1);
+    uint32_t px, py;
+    project(-1, 0, 0, 60, px, py);
+    expectColour(image, px, py, Render::MaterialIdColour(red->uniqueId()));
+}
+
 TEST_F(RendererTest, NormalAndDepthChannels) {
     place(diffuse({1, 1, 1}), {Translation(0, 0, 2)});
     kernel->setPinValue(81, int32_t(0));
