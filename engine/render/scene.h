@@ -231,9 +231,14 @@ public:
     // Every transform of one group, as one user geometry of the top level whose primitives
     // are the transforms: an instance of the ray-query library costs some 440 bytes, a
     // placement here nothing beside the node's own transform but its share of the tree.
+    struct Inverse {
+        float m[3][4];
+        bool valid;                      // false: the transform has none, and no ray meets it
+    };
     struct Placements {
         RTCScene mesh;
         const Matrix<float>* transforms;
+        const Inverse* inverses;         // null: worked out per ray
         float lower[3], upper[3];        // the mesh's bounds in its own space
     };
 
@@ -241,11 +246,16 @@ private:
     void build();
 
     std::vector<Placements> mPlacements;
+    std::vector<Inverse> mInverses;      // sized once: placements point into it
     std::once_flag mOnce;
     bool mReady = false;
     std::shared_ptr<Device> mDevice;
     RTCScene mTop = nullptr;
 };
+
+// What the ray-query library holds now, in bytes: trees and their build's scratch, of every
+// snapshot alive.
+int64_t RayStructureBytes();
 
 // Copies what the render target holds; the caller holds the engine's lock. Null when the
 // target has no usable film size.

@@ -202,10 +202,16 @@ TEST_F(RendererTest, PlacementsCollapsedToAPointRenderBesideTheRest) {
     square->set(Attrs::MaterialNames, names, 1);
     mesh = square;
     place(red, {Translation(-1, 0, 0)});
+    // Enough transforms in one placement that their inverses are worked out per ray.
+    std::vector<Matrix<float>> many(100, zero);
+    many[57] = Translation(1, 0, 0);
+    place(red, many);
     const Image image = render(1);
-    uint32_t px, py;
-    project(-1, 0, 0, 60, px, py);
-    expectColour(image, px, py, Render::MaterialIdColour(red->uniqueId()));
+    for (float x : {-1.0f, 1.0f}) {
+        uint32_t px, py;
+        project(x, 0, 0, 60, px, py);
+        expectColour(image, px, py, Render::MaterialIdColour(red->uniqueId()));
+    }
 }
 
 TEST_F(RendererTest, NormalAndDepthChannels) {
