@@ -102,4 +102,30 @@ class FuzzRegressionsTest < Minitest::Test
     RUBY
     assert_match(/^false\n(.*\n)*done$/, out)
   end
+
+  # Seed 528127133, slice 111: two placed definitions whose meshes are one point each. The
+  # renderer's tree builder found every box of the set in one point and aborted the host.
+  def test_definitions_collapsed_to_a_point_render
+    out = run_sequence(<<~RUBY)
+      require "zarnik_probe"
+      [201, 202].each_with_index do |id, k|
+        ExtDefinition.add(id, [], [])
+        ExtStream.set_geometry_stream(id, "d\#{id}")
+        3.times do
+          ExtStream.add_vertex(5.0, 5.0, 5.0)
+          ExtStream.add_normal(0.0, 0.0, 1.0, 1)
+          ExtStream.add_uvw(0.0, 0.0, 1.0)
+        end
+        (1..3).each { |n| ExtStream.add_vertex_index(n); ExtStream.add_normal_index(n); ExtStream.add_uvw_index(n) }
+        ExtStream.add_face(1, -1, 0, 1)
+        ExtStream.evaluate_stream("")
+        ExtInstance.add(id + 100, id, -1, #{IDENTITY}, nil, false)
+        ZarnikExt.define_model_entity(id + 100)
+      end
+      p ZarnikExt.apply_geometry
+      ZarnikExt.update_and_restart
+      p ZarnikProbe.wait_for_samples(1, 10000)
+    RUBY
+    assert_match(/^true\ntrue\n(.*\n)*done$/, out)
+  end
 end
