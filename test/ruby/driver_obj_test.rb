@@ -7,6 +7,7 @@ require "minitest/autorun"
 require "stringio"
 require "tmpdir"
 require "zarniksu_driver"
+require "png_reader"
 
 module DriverTestSupport
   D = ZarniksuDriver
@@ -639,43 +640,9 @@ class ObjFilesTest < Minitest::Test
     Open3.capture3(RbConfig.ruby, *load_path, DEMO, *args)
   end
 
-  # Width, height and the [r, g, b, a] pixels of an 8-bit RGBA PNG file without interlacing.
+  # Width, height and the [r, g, b, a] pixels of the picture.
   def read_rgba_png(path)
-    require "zlib"
-    data = File.binread(path)
-    assert_equal "\x89PNG\r\n\x1a\n".b, data[0, 8]
-    chunks = {}
-    pos = 8
-    while pos < data.size
-      length, type = data.unpack("@#{pos}Na4")
-      (chunks[type] ||= +"".b) << data.byteslice(pos + 8, length)
-      pos += 12 + length
-    end
-    width, height, depth, colour = chunks["IHDR"].unpack("NNCC")
-    assert_equal [8, 6], [depth, colour], "8-bit RGBA"
-    raw = Zlib::Inflate.inflate(chunks["IDAT"])
-    stride = width * 4
-    previous = Array.new(stride, 0)
-    rows = Array.new(height) do |y|
-      filter = raw.getbyte(y * (stride + 1))
-      line = raw.byteslice(y * (stride + 1) + 1, stride).bytes
-      line.each_index do |i|
-        a = i >= 4 ? line[i - 4] : 0
-        b = previous[i]
-        c = i >= 4 ? previous[i - 4] : 0
-        guess = case filter
-                when 1 then a
-                when 2 then b
-                when 3 then (a + b) / 2
-                when 4
-                  p = a + b - c
-                  [a, b, c].min_by.with_index { |v, k| [(p - v).abs, k] }
-                else 0
-                end
-        line[i] = (line[i] + guess) & 255
-      end
-      previous = line
-    end
+    width, height, rows = PngReader.read_rgba(path)
     [width, height, rows.flatten.each_slice(4).to_a]
   end
 end

@@ -2,7 +2,7 @@
 # render it.
 require "test_helper"
 require "tmpdir"
-require "zlib"
+require "png_reader"
 require_relative "geometry_support"
 
 class RenderPictureTest < Minitest::Test
@@ -18,45 +18,7 @@ class RenderPictureTest < Minitest::Test
 
   # Width, height and the RGBA rows of an 8-bit RGBA PNG file without interlacing.
   def read_png(path)
-    data = File.binread(path)
-    assert_equal "\x89PNG\r\n\x1a\n".b, data[0, 8]
-    pos = 8
-    width = height = nil
-    idat = +""
-    while pos < data.size
-      length = data[pos, 4].unpack1("N")
-      type = data[pos + 4, 4]
-      body = data[pos + 8, length]
-      width, height = body.unpack("NN") if type == "IHDR"
-      idat << body if type == "IDAT"
-      pos += 12 + length
-    end
-    raw = Zlib::Inflate.inflate(idat)
-    stride = width * 4
-    rows = []
-    previous = Array.new(stride, 0)
-    height.times do |y|
-      filter = raw.getbyte(y * (stride + 1))
-      line = raw.byteslice(y * (stride + 1) + 1, stride).bytes
-      line.each_index do |i|
-        a = i >= 4 ? line[i - 4] : 0
-        b = previous[i]
-        c = i >= 4 ? previous[i - 4] : 0
-        line[i] = (line[i] + case filter
-                             when 1 then a
-                             when 2 then b
-                             when 3 then (a + b) / 2
-                             when 4
-                               p = a + b - c
-                               pa, pb, pc = (p - a).abs, (p - b).abs, (p - c).abs
-                               pa <= pb && pa <= pc ? a : (pb <= pc ? b : c)
-                             else 0
-                             end) & 255
-      end
-      rows << line
-      previous = line
-    end
-    [width, height, rows]
+    PngReader.read_rgba(path)
   end
 
   def export_square(id, name)
