@@ -42,19 +42,14 @@ class RendererTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        target = make(Types::RenderTarget);
-        ASSERT_TRUE(ApiRenderEngine::setRenderTargetNode(target));
-        target->connectedNode(311)->setPinValue(198, int32_2{int32_t(kWidth), int32_t(kHeight)});
-        camera = target->connectedNode(19);
-        camera->setPinValue(133, float_3{0, 0, 10});
-        camera->setPinValue(235, float_3{0, 0, 0});
-        camera->setPinValue(248, float_3{0, 1, 0});
+        const RenderSetup setup = makeRenderTarget(int32_t(kWidth), int32_t(kHeight));
+        target = setup.target;
+        camera = setup.camera;
+        group = setup.group;
         camera->setPinValue(53, 60.0f);
         kernel = target->createInternal(89, 26);
         kernel->setPinValue(81, int32_t(4));     // material id
         kernel->setPinValue(108, int32_t(2));
-        group = make(Types::GeometryGroup);
-        target->connectTo(111, group);
         mesh = make(Types::Mesh);
         // A square of 0.4 m about the origin, facing +z, with one material slot.
         const float_3 vertices[] = {{-0.2f, -0.2f, 0}, {0.2f, -0.2f, 0}, {0.2f, 0.2f, 0}, {-0.2f, 0.2f, 0}};

@@ -40,21 +40,16 @@ class MaterialRenderTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        target = make(Types::RenderTarget);
-        ASSERT_TRUE(ApiRenderEngine::setRenderTargetNode(target));
-        target->connectedNode(311)->setPinValue(198, int32_2{int32_t(kSize), int32_t(kSize)});
-        ApiNode* camera = target->connectedNode(19);
-        camera->setPinValue(133, float_3{0, 0, 10});
-        camera->setPinValue(235, float_3{0, 0, 0});
-        camera->setPinValue(248, float_3{0, 1, 0});
+        const RenderSetup setup = makeRenderTarget(int32_t(kSize), int32_t(kSize));
+        target = setup.target;
+        group = setup.group;
+        ApiNode* camera = setup.camera;
         camera->setPinValue(127, true);
         camera->setPinValue(209, 2.0f);     // the view spans -1..1 in x and y
         kernel = target->createInternal(89, 25);
         kernel->setPinValue(108, int32_t(1));
         ApiNode* env = target->createInternal(43, Types::TextureEnvironment);
         env->createInternal(240, Types::RgbTexture)->set(Attrs::Value, float_3{1, 1, 1});
-        group = make(Types::GeometryGroup);
-        target->connectTo(111, group);
     }
 
     void TearDown() override {

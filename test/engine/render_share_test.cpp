@@ -27,15 +27,10 @@ class RenderShareTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        target = make(Types::RenderTarget);
-        ASSERT_TRUE(ApiRenderEngine::setRenderTargetNode(target));
-        target->connectedNode(311)->setPinValue(198, int32_2{48, 32});
-        ApiNode* camera = target->connectedNode(19);
-        camera->setPinValue(133, float_3{0, 0, 10});
-        camera->setPinValue(235, float_3{0, 0, 0});
-        camera->setPinValue(53, 60.0f);
-        ApiNode* group = make(Types::GeometryGroup);
-        target->connectTo(111, group);
+        const RenderSetup setup = makeRenderTarget(48, 32);
+        target = setup.target;
+        setup.camera->setPinValue(53, 60.0f);
+        ApiNode* group = setup.group;
         group->set(Attrs::InputCount, int32_t(1));
         mesh = make(Types::Mesh);
         const char* names[] = {"slot"};
