@@ -546,10 +546,12 @@ private:
 }  // namespace
 
 namespace {
-std::atomic<int64_t> gRayStructureBytes{0};
-}  // namespace
 
+std::atomic<int64_t> gRayStructureBytes{0};
+// Inverse transforms kept per group, and per scene (about 50 bytes each).
 constexpr size_t kCachedInversesPerGroup = 64, kCachedInverses = 16384;
+
+}  // namespace
 
 // One device of the ray-query library for every snapshot, so that a mesh's scene serves
 // the snapshots after the one that built it.
@@ -662,7 +664,7 @@ bool Invert(const float m[3][4], float out[3][4]) {
 // The ray in the mesh's own space. The same parameter t names the same point in both spaces,
 // so the bounds of the ray and a hit's distance carry over. False for a ray the ray-query
 // library must not see (it asserts on huge or non-finite numbers).
-bool LocalRayWith(const float (&inv)[3][4], RTCRay& ray) {
+bool LocalRayWith(const float inv[][4], RTCRay& ray) {
     const float o[3] = {ray.org_x, ray.org_y, ray.org_z}, d[3] = {ray.dir_x, ray.dir_y, ray.dir_z};
     float lo[3], ld[3];
     for (int r = 0; r < 3; ++r) {
@@ -677,13 +679,19 @@ bool LocalRayWith(const float (&inv)[3][4], RTCRay& ray) {
     return true;
 }
 
-bool LocalRay(const Scene::Placements& group, unsigned placement, RTCRay& ray) {
+// The placement's inverse transform, kept or worked out into `scratch`; null when it has none.
+const float (*InverseOf(const Scene::Placements& group, unsigned placement, float (&scratch)[3][4]))[4] {
     if (group.inverses) {
-        const Scene::Inverse& cached = group.inverses[placement];
-        return cached.valid && LocalRayWith(cached.m, ray);
+        const Scene::Inverse& kept = group.inverses[placement];
+        return kept.valid ? kept.m : nullptr;
     }
-    float inv[3][4];
-    return Invert(group.transforms[placement].m, inv) && LocalRayWith(inv, ray);
+    return Invert(group.transforms[placement].m, scratch) ? scratch : nullptr;
+}
+
+bool LocalRay(const Scene::Placements& group, unsigned placement, RTCRay& ray) {
+    float scratch[3][4];
+    const float (*inv)[4] = InverseOf(group, placement, scratch);
+    return inv && LocalRayWith(inv, ray);
 }
 
 // One placement per primitive of the top level. Runs of four per primitive took a sixth less
@@ -695,8 +703,8 @@ void PlacementBounds(const RTCBoundsFunctionArguments* args) {
     RTCBounds& b = *args->bounds_o;
     // No ray can meet a placement whose transform has no inverse (see LocalRay), so it gets
     // an empty box and stays out of the tree.
-    float inverse[3][4];
-    if (!Invert(inst.m, inverse)) {
+    float scratch[3][4];
+    if (!InverseOf(group, args->primID, scratch)) {
         b.lower_x = b.lower_y = b.lower_z = INFINITY;
         b.upper_x = b.upper_y = b.upper_z = -INFINITY;
         return;

@@ -228,13 +228,13 @@ public:
     bool prepare();
     RTCScene top() const { return mReady ? mTop : nullptr; }
 
-    // Every transform of one group, as one user geometry of the top level whose primitives
-    // are the transforms: an instance of the ray-query library costs some 440 bytes, a
-    // placement here nothing beside the node's own transform but its share of the tree.
     struct Inverse {
         float m[3][4];
         bool valid;                      // false: the transform has none, and no ray meets it
     };
+    // Every transform of one group, as one user geometry of the top level whose primitives
+    // are the transforms: an instance of the ray-query library costs some 440 bytes, a
+    // placement here nothing beside the node's own transform but its share of the tree.
     struct Placements {
         RTCScene mesh;
         const Matrix<float>* transforms;
