@@ -1,6 +1,8 @@
 // Progressive rendering on the engine's worker threads, and the light transport it runs.
 #include "render/renderer.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -623,8 +625,13 @@ bool JobReady(const Frame& f) {
 }
 
 void WorkerLoop() {
-    // Rendering yields to the host: its Ruby thread stays responsive while we work.
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
+    // Rendering yields to the host: its Ruby thread stays responsive while we work. Idle
+    // scheduling, where the system has it, also leaves a processor that only renders free
+    // for the host's other threads to wake on; the lowest priority is the fallback.
+    sched_param none{};
+    if (pthread_setschedparam(pthread_self(), SCHED_IDLE, &none) != 0) {
+        setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19);
+    }
     Pool& p = ThePool();
     std::vector<float> sums;
     std::unique_lock<std::mutex> lock(p.mutex);

@@ -41,6 +41,7 @@ std::int32_t RaiseSurface(std::int32_t surface) {
 }  // namespace
 
 void GeometryStreamBuilder::Warmup(std::int64_t vertex_count, std::int64_t index_count) {
+  Sync();
   // Large blocks are mapped lazily, so generous room costs address space, not memory, and
   // spares the copies of growing arrays. Unique points and normals cannot outnumber the
   // corners.
@@ -57,9 +58,57 @@ void GeometryStreamBuilder::Warmup(std::int64_t vertex_count, std::int64_t index
   Reserve(stream_.vertex_indices, index_count);
 }
 
-GeometryStreamBuilder::GeometryStreamBuilder() : recent_(kRecentPositions, RecentPosition{{0, 0, 0}, -1, 0}) {
-  pending_vertices_.reserve(kBatch);
-  pending_normals_.reserve(kBatch);
+GeometryStreamBuilder::GeometryStreamBuilder(std::size_t batch, bool merge_thread)
+    : batch_limit_(std::max<std::size_t>(batch, 1)),
+      merge_thread_(merge_thread),
+      recent_(kRecentPositions, RecentPosition{{0, 0, 0}, -1, 0}),
+      worker_(kBatchSlots, [this](std::size_t slot) { MergeBatch(batches_[slot]); }) {}
+
+GeometryStream& GeometryStreamBuilder::Stream() {
+  Sync();
+  // What is left is merged here: for a small stream, waking the merge thread would cost
+  // more than the merge.
+  if (!filling_->Empty()) MergeBatch(*filling_);
+  filling_has_indices_ = false;
+  SetRoom();
+  return stream_;
+}
+
+void GeometryStreamBuilder::Sync() {
+  if (std::exception_ptr failure = worker_.Wait()) std::rethrow_exception(failure);
+}
+
+void GeometryStreamBuilder::MakeRoom() {
+  if (batches_[0].vertices) {
+    HandOver();
+    return;
+  }
+  // The first call of the builder's life, or the first since its memory went back.
+  for (PendingBatch& batch : batches_) {
+    batch.vertices = std::make_unique<Vec3<float>[]>(batch_limit_);
+    batch.normals = std::make_unique<PendingNormal[]>(batch_limit_);
+    batch.vertex_numbers = std::make_unique<std::int32_t[]>(batch_limit_);
+    batch.normal_numbers = std::make_unique<std::int32_t[]>(batch_limit_);
+  }
+  SetRoom();
+}
+
+void GeometryStreamBuilder::HandOver() {
+  std::size_t next = filling_slot_;
+  // A part batch (a vertex or normal call after index calls) is merged here once the
+  // thread is done: it is seldom worth a wake-up.
+  const bool full = filling_->vertex_count >= batch_limit_ || filling_->normal_count >= batch_limit_ ||
+                    filling_->vertex_number_count >= batch_limit_ || filling_->normal_number_count >= batch_limit_;
+  if (merge_thread_ && full && worker_.HandOver(filling_slot_, next)) {
+    filling_slot_ = next;
+    filling_ = &batches_[next];
+    filling_->Clear();
+  } else {
+    Sync();
+    MergeBatch(*filling_);
+  }
+  filling_has_indices_ = false;
+  SetRoom();
 }
 
 std::int32_t GeometryStreamBuilder::FilePoint(const Vec3<float>& p, const StreamKeys::PositionKey& key,
@@ -128,36 +177,46 @@ void GeometryStreamBuilder::MergeVertex(const Vec3<float>& p, const KeyedPositio
   last_point_ = point;
 }
 
-void GeometryStreamBuilder::MergeVertices(std::size_t from, std::size_t to) {
+void GeometryStreamBuilder::MergeVertices(const Vec3<float>* vertices, std::size_t count, std::size_t from,
+                                          std::size_t to) {
   // Far enough ahead for a slot to arrive from memory, near enough to stay in the cache.
   constexpr std::size_t kAhead = 8;
   static_assert(kAhead < kKeyedAhead, "a key worked out ahead is used before its place is taken");
   for (std::size_t i = from; i < to; ++i) {
     const std::size_t next = i + kAhead;
-    if (next < pending_vertices_.size()) {
+    if (next < count) {
       KeyedPosition& keyed = keyed_ahead_[next % kKeyedAhead];
       keyed.index = next;
-      PrefetchPosition(pending_vertices_[next], keyed);
+      PrefetchPosition(vertices[next], keyed);
     }
     const KeyedPosition& mine = keyed_ahead_[i % kKeyedAhead];
-    MergeVertex(pending_vertices_[i], mine.index == i ? &mine : nullptr);
+    MergeVertex(vertices[i], mine.index == i ? &mine : nullptr);
   }
 }
 
-void GeometryStreamBuilder::MergePending() {
+void GeometryStreamBuilder::MergeBatch(PendingBatch& batch) {
   // Keys worked out for an earlier batch name other vertices.
   for (KeyedPosition& keyed : keyed_ahead_) keyed.index = static_cast<std::size_t>(-1);
   const std::size_t merged = vertex_points_.size();
   std::size_t next = 0;
-  for (const PendingNormal& pending : pending_normals_) {
+  const Vec3<float>* vertices = batch.vertices.get();
+  for (std::size_t i = 0; i < batch.normal_count; ++i) {
+    const PendingNormal& pending = batch.normals[i];
     const std::size_t before = pending.vertex_calls - merged;
-    MergeVertices(next, before);
+    MergeVertices(vertices, batch.vertex_count, next, before);
     next = std::max(next, before);
     MergeNormal(pending.normal, pending.surface);
   }
-  MergeVertices(next, pending_vertices_.size());
-  pending_vertices_.clear();
-  pending_normals_.clear();
+  MergeVertices(vertices, batch.vertex_count, next, batch.vertex_count);
+  // The index calls came after every corner of the batch, and their numbers were checked
+  // against the calls made by then.
+  for (std::size_t i = 0; i < batch.vertex_number_count; ++i) {
+    stream_.vertex_indices.push_back(vertex_points_[static_cast<std::size_t>(batch.vertex_numbers[i])]);
+  }
+  for (std::size_t i = 0; i < batch.normal_number_count; ++i) {
+    stream_.normal_indices.push_back(NormalNumberOf(static_cast<std::size_t>(batch.normal_numbers[i])));
+  }
+  batch.Clear();
 }
 
 std::int32_t GeometryStreamBuilder::NewNormalEntry(std::uint64_t key) {
@@ -223,29 +282,16 @@ void GeometryStreamBuilder::MergeNormal(const Vec3<float>& n, std::int32_t surfa
       stream_.normals.push_back(n);
     }
   }
-  const std::size_t call = normal_calls_;
+  const std::size_t call = merged_normal_calls_;
   // The entry stands for this call's key only when the call followed its own vertex call;
   // otherwise the index lookup files the key from the vertex it is given.
   const bool paired = vertex_points_.size() == call + 1;
   if (!paired) unpaired_surfaces_.emplace_back(call, surface);
   corner_entries_.push_back(paired ? entry : -1);
-  ++normal_calls_;
+  ++merged_normal_calls_;
 }
 
-bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
-  Flush();
-  if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size()) return false;
-  stream_.vertex_indices.push_back(vertex_points_[static_cast<std::size_t>(number) - 1]);
-  return true;
-}
-
-bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
-  Flush();
-  if (number < 1 || static_cast<std::size_t>(number) > vertex_points_.size() ||
-      static_cast<std::size_t>(number) > normal_calls_) {
-    return false;
-  }
-  const std::size_t k = static_cast<std::size_t>(number) - 1;
+std::int32_t GeometryStreamBuilder::NormalNumberOf(std::size_t k) const {
   std::int32_t entry = corner_entries_[k];
   if (entry < 0) {
     const auto unpaired = std::lower_bound(unpaired_surfaces_.begin(), unpaired_surfaces_.end(),
@@ -253,13 +299,14 @@ bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
     entry = FindNormalEntry(vertex_points_[k], unpaired->second);
   }
   // A key that names no normal reads the first one, as a lookup of a missing key would.
-  stream_.normal_indices.push_back(entry >= 0 ? entry_normals_[static_cast<std::size_t>(entry)] : 0);
-  return true;
+  return entry >= 0 ? entry_normals_[static_cast<std::size_t>(entry)] : 0;
 }
 
 void GeometryStreamBuilder::Clear() {
+  // Whatever the merge thread failed with goes with the stream.
+  static_cast<void>(worker_.Wait());
   // A normal streamed before the next stream's first vertex belongs to this position.
-  if (!pending_vertices_.empty()) last_vertex_ = pending_vertices_.back();
+  if (filling_->vertex_count > 0) last_vertex_ = filling_->vertices[filling_->vertex_count - 1];
   // Capacity is kept: the next stream of the pass reuses memory the system has already
   // handed over, which costs far less than fresh pages. Only a stream much smaller than
   // what is kept gives it back, so that one large mesh does not hold its memory through a
@@ -268,8 +315,13 @@ void GeometryStreamBuilder::Clear() {
   if (vertex_points_.capacity() > kKeptCorners && corners * 4 < vertex_points_.capacity()) {
     ReleaseBuffers();
   }
-  pending_vertices_.clear();
-  pending_normals_.clear();
+  for (PendingBatch& batch : batches_) batch.Clear();
+  filling_has_indices_ = false;
+  SetRoom();
+  vertex_calls_ = 0;
+  normal_calls_ = 0;
+  vertex_index_calls_ = 0;
+  normal_index_calls_ = 0;
   stream_.faces.clear();
   stream_.normals.clear();
   stream_.uvws.clear();
@@ -278,7 +330,7 @@ void GeometryStreamBuilder::Clear() {
   stream_.uvw_indices.clear();
   stream_.vertex_indices.clear();
   vertex_points_.clear();
-  normal_calls_ = 0;
+  merged_normal_calls_ = 0;
   corner_entries_.clear();
   unpaired_surfaces_.clear();
   entry_keys_.clear();
@@ -302,6 +354,7 @@ void GeometryStreamBuilder::ForgetRecentPositions() {
 void GeometryStreamBuilder::ReleaseMemory() {
   Clear();
   ReleaseBuffers();
+  worker_.Stop();
 }
 
 void GeometryStreamBuilder::ReleaseMemoryAbove(std::size_t corners) {
@@ -326,8 +379,8 @@ void GeometryStreamBuilder::ReleaseBuffers() {
   Release(entry_keys_);
   Release(entry_normals_);
   Release(point_normals_);
-  Release(pending_vertices_);
-  Release(pending_normals_);
+  for (PendingBatch& batch : batches_) batch = PendingBatch();
+  SetRoom();
   positions_.Release();
   normal_keys_.Release();
 }
@@ -351,6 +404,9 @@ void SetActiveEntityId(std::int32_t id) { active_entity_id = id; }
 
 bool EvaluateStream(const std::string& settings) {
   bool built = false;
+  // A merge that failed on the merge thread fails the call before the definition loses
+  // what it shows.
+  static_cast<void>(stream_builder.Stream());
   std::shared_ptr<Definition> definition = GetDefinition(active_entity_id);
   // A definition that shows a proxy ignores streams and keeps what it has.
   if (definition && !definition->HasProxy()) {

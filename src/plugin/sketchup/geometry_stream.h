@@ -8,6 +8,7 @@
 // holds the result until "evaluate_stream" writes it into the target definition's mesh.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "sketchup/index_table.h"
 #include "sketchup/large_buffer.h"
 #include "sketchup/position_key.h"
+#include "sketchup/stream_worker.h"
 #include "utils/matrix.h"
 #include "zarnik.h"
 
@@ -28,30 +30,34 @@ struct Face {
   std::int32_t end_triangle;
 };
 
-// What one stream has collected, in engine form.
+// Apart from each other: two threads that write one cache line slow each other down.
+constexpr std::size_t kCacheLine = 64;
+
+// What one stream has collected, in engine form. While the stream is being filled, the
+// first part is written on the caller's thread and the second on the merge thread.
 struct GeometryStream {
   std::vector<Face> faces;
   std::string name;
-  LargeVector<Vec3<float>> normals;  // unique, not yet of unit length
   LargeVector<Vec3<float>> uvws;
-  LargeVector<Vec3<float>> points;   // unique positions, metres
-  LargeVector<std::int32_t> normal_indices;
   LargeVector<std::int32_t> uvw_indices;
+  alignas(kCacheLine) LargeVector<Vec3<float>> normals;  // unique, not yet of unit length
+  LargeVector<Vec3<float>> points;                      // unique positions, metres
+  LargeVector<std::int32_t> normal_indices;
   LargeVector<std::int32_t> vertex_indices;  // three per triangle
 };
 
 class GeometryStreamBuilder {
  public:
-  GeometryStreamBuilder();
+  // Corners are merged in batches of `batch` calls; full batches go to a thread of the
+  // builder's own unless `merge_thread` is false. Neither changes what is built.
+  explicit GeometryStreamBuilder(std::size_t batch = kBatch, bool merge_thread = true);
 
   // Surfaces whose normals meet at a right angle at one corner are told apart by this.
   static constexpr std::int32_t kSurfaceStep = 100000;
 
-  // The record, with every call made so far merged into it.
-  GeometryStream& Stream() {
-    Flush();
-    return stream_;
-  }
+  // The record, with every call made so far merged into it. Throws what a merge on the
+  // merge thread failed with; the stream is then to be emptied.
+  GeometryStream& Stream();
 
   void SetName(const std::string& name) { stream_.name = name; }
   // Capacity hints; absurd counts are capped rather than honoured.
@@ -75,42 +81,93 @@ class GeometryStreamBuilder {
 
   // Empties everything but the name; the memory stays for the next stream.
   void Clear();
-  // Clear, and gives the memory back as well.
+  // Clear, and gives the memory back as well, the merge thread included.
   void ReleaseMemory();
   // Gives the memory back only when it is room for more than `corners` corners.
   void ReleaseMemoryAbove(std::size_t corners);
 
   // Nothing has been streamed since the stream was last emptied (the name does not count).
   bool IsEmpty() const {
-    return VertexCallCount() == 0 && NormalCallCount() == 0 && stream_.uvws.empty() && stream_.faces.empty() &&
-           stream_.vertex_indices.empty() && stream_.normal_indices.empty() && stream_.uvw_indices.empty();
+    return vertex_calls_ == 0 && normal_calls_ == 0 && vertex_index_calls_ == 0 && normal_index_calls_ == 0 &&
+           stream_.uvws.empty() && stream_.faces.empty() && stream_.uvw_indices.empty();
   }
 
-  std::size_t VertexCallCount() const { return vertex_points_.size() + pending_vertices_.size(); }
-  std::size_t NormalCallCount() const { return normal_calls_ + pending_normals_.size(); }
+  std::size_t BatchSize() const { return batch_limit_; }
+  std::size_t VertexCallCount() const { return vertex_calls_; }
+  std::size_t NormalCallCount() const { return normal_calls_; }
 
  private:
   // Positions and normals are merged in batches rather than call by call: one tight loop
   // over a batch keeps the merge tables and the code in the caches (the interpreter between
   // two calls pushes them out), and it knows which table slots it will need next and asks
-  // for them ahead. The order of the calls is kept, so the result is the same as merging
-  // each call as it comes.
+  // for them ahead. Full batches are merged on the merge thread while Ruby goes on calling;
+  // what is left at the end is merged on the caller's thread. The order of the calls is
+  // kept, so the result is the same as merging each call as it comes.
   struct PendingNormal {
     Vec3<float> normal;  // engine frame
     std::int32_t surface;
     std::size_t vertex_calls;  // AddVertex calls made before this one
   };
-  static constexpr std::size_t kBatch = 2048;
-  std::vector<Vec3<float>> pending_vertices_;  // engine frame, metres
-  std::vector<PendingNormal> pending_normals_;
+  // The index calls of a batch come after all of its vertex and normal calls: a vertex or
+  // normal call after an index call starts a new batch. Each array has room for one batch;
+  // the calls write straight into it (a record built aside and copied in would be stored
+  // in parts and read back whole, which the processor cannot forward from its store queue).
+  struct alignas(kCacheLine) PendingBatch {
+    std::unique_ptr<Vec3<float>[]> vertices;  // engine frame, metres
+    std::unique_ptr<PendingNormal[]> normals;
+    std::unique_ptr<std::int32_t[]> vertex_numbers;  // checked, counting from 0
+    std::unique_ptr<std::int32_t[]> normal_numbers;
+    std::size_t vertex_count = 0;
+    std::size_t normal_count = 0;
+    std::size_t vertex_number_count = 0;
+    std::size_t normal_number_count = 0;
+    bool Empty() const {
+      return vertex_count == 0 && normal_count == 0 && vertex_number_count == 0 && normal_number_count == 0;
+    }
+    void Clear() { vertex_count = normal_count = vertex_number_count = normal_number_count = 0; }
+  };
+  static constexpr std::size_t kBatch = 4096;
+  static constexpr std::size_t kBatchSlots = 8;
+
+  // Owned by the caller's thread: the batch being filled and the counts of the calls.
+  alignas(kCacheLine) const std::size_t batch_limit_;
+  const bool merge_thread_;
+  PendingBatch batches_[kBatchSlots];
+  std::size_t filling_slot_ = 0;
+  PendingBatch* filling_ = &batches_[0];
+  // How many vertex and normal calls, and how many index calls of each kind, the filling
+  // batch takes before MakeRoom: zero while the arrays are not yet made, and zero for
+  // vertices and normals once the batch holds index calls.
+  std::size_t vertex_room_ = 0;
+  std::size_t index_room_ = 0;
+  bool filling_has_indices_ = false;
+  std::size_t vertex_calls_ = 0;
+  std::size_t normal_calls_ = 0;
+  std::size_t vertex_index_calls_ = 0;
+  std::size_t normal_index_calls_ = 0;
+
+  // Makes the batch arrays, or passes the filling batch on and starts another.
+  void MakeRoom();
+  // Passes the filling batch on and starts another.
+  void HandOver();
+  void SetRoom() {
+    const bool made = batches_[0].vertices != nullptr;
+    vertex_room_ = made && !filling_has_indices_ ? batch_limit_ : 0;
+    index_room_ = made ? batch_limit_ : 0;
+  }
+  // Waits until the merge thread is done; rethrows what it failed with.
+  void Sync();
+
+  // Everything below belongs to the merge thread from a hand-over until the next wait for
+  // it, and to the caller's thread otherwise.
+
   // Gives back the memory of every buffer (emptied or about to be).
   void ReleaseBuffers();
-  // Merges the pending calls, in call order.
-  void Flush() {
-    if (!pending_vertices_.empty() || !pending_normals_.empty()) MergePending();
-  }
-  void MergePending();
-  void MergeVertices(std::size_t from, std::size_t to);
+  // Keeps the caller's counts above off the lines of what follows.
+  alignas(kCacheLine) char merge_state_begins_ = 0;
+  // Merges a batch, in call order, and empties it.
+  void MergeBatch(PendingBatch& batch);
+  void MergeVertices(const Vec3<float>* vertices, std::size_t count, std::size_t from, std::size_t to);
   // A position's key and hash, worked out once: ahead of the merge, to ask for the table
   // slot, and then used by the merge itself.
   struct KeyedPosition {
@@ -126,6 +183,8 @@ class GeometryStreamBuilder {
   void PrefetchPosition(const Vec3<float>& p, KeyedPosition& keyed) const;
   void MergeVertex(const Vec3<float>& p, const KeyedPosition* keyed);
   void MergeNormal(const Vec3<float>& n, std::int32_t surface);
+  // The normal number that the index call for corner `k` (counting from 0) stores.
+  std::int32_t NormalNumberOf(std::size_t k) const;
 
   // Normals are filed by (position, surface). A position is named by its point, since two
   // positions with the same key are the same point. The one exception: a normal that
@@ -172,6 +231,8 @@ class GeometryStreamBuilder {
   };
   LargeVector<PointNormal> point_normals_;
 
+  // The caller's thread writes the name, faces, texture coordinates and their indices; the
+  // merge thread the rest.
   GeometryStream stream_;
 
   // Per AddVertex call: the point it merged into.
@@ -185,7 +246,7 @@ class GeometryStreamBuilder {
   // Per AddNormal call: the normal entry its key landed in when the call followed its own
   // vertex call, else -1; the (possibly raised) surface of such a call is kept aside, by
   // call number, for the index lookup.
-  std::size_t normal_calls_ = 0;
+  std::size_t merged_normal_calls_ = 0;
   LargeVector<std::int32_t> corner_entries_;
   std::vector<std::pair<std::size_t, std::int32_t>> unpaired_surfaces_;
 
@@ -196,23 +257,87 @@ class GeometryStreamBuilder {
   IndexTable normal_keys_;
   LargeVector<std::uint64_t> entry_keys_;
   LargeVector<std::int32_t> entry_normals_;
+
+  // Last, so that its thread ends before anything it works on goes.
+  StreamWorker worker_;
 };
+
+// Three quotients in one four-lane division whose every lane is set. Left to itself the
+// compiler packs two of the three divisions into such a division and fills the other two
+// lanes from whatever the stack holds; a denormal there (the low half of a pointer, say)
+// costs a microcode assist of a hundred cycles and more, on every call.
+inline Vec3<float> Quotients(float a, float b, float c, float divisor_ab, float divisor_c) {
+  typedef float Lanes __attribute__((vector_size(16)));
+  const Lanes quotient = Lanes{a, b, c, 0.0f} / Lanes{divisor_ab, divisor_ab, divisor_c, 1.0f};
+  return Vec3<float>{quotient[0], quotient[1], quotient[2]};
+}
 
 // The per-corner calls are defined here, so that the Ruby methods, which Ruby calls
 // millions of times for a large mesh, compile into one function each.
 
+// A batch array was last read by the merge thread, whose processor's cache may still
+// hold its lines; a write there waits for them to be handed back, which between two
+// processors far apart costs about as much as the rest of the call. Each call therefore
+// asks for the line that a call a few steps later will write, as a line to be written.
+template <class T>
+inline void PrepareToWrite(const T* items, std::size_t next) {
+  constexpr std::size_t kLinesAhead = 4;
+  const char* line = reinterpret_cast<const char*>(items + next) + kLinesAhead * kCacheLine;
+#if defined(__x86_64__)
+  __asm__ volatile("prefetchw %0" : : "m"(*line));
+#else
+  __builtin_prefetch(line, 1);
+#endif
+}
+
 inline void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
-  pending_vertices_.push_back(Vec3<float>{x / kInchesPerMeter, z / kInchesPerMeter, -y / kInchesPerMeter});
-  if (pending_vertices_.size() >= kBatch) MergePending();
+  if (filling_->vertex_count >= vertex_room_) MakeRoom();
+  PrepareToWrite(filling_->vertices.get(), filling_->vertex_count);
+  filling_->vertices[filling_->vertex_count++] = Quotients(x, z, -y, kInchesPerMeter, kInchesPerMeter);
+  ++vertex_calls_;
 }
 
 inline void GeometryStreamBuilder::AddNormal(float nx, float ny, float nz, std::int32_t surface) {
-  pending_normals_.push_back(PendingNormal{Vec3<float>{nx, nz, -ny}, surface, VertexCallCount()});
-  if (pending_normals_.size() >= kBatch) MergePending();
+  if (filling_->normal_count >= vertex_room_) MakeRoom();
+  PrepareToWrite(filling_->normals.get(), filling_->normal_count);
+  PendingNormal& pending = filling_->normals[filling_->normal_count++];
+  pending.normal = Vec3<float>{nx, nz, -ny};
+  pending.surface = surface;
+  pending.vertex_calls = vertex_calls_;
+  ++normal_calls_;
+}
+
+inline bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
+  if (number < 1 || static_cast<std::size_t>(number) > vertex_calls_) return false;
+  if (filling_->vertex_number_count >= index_room_) MakeRoom();
+  PrepareToWrite(filling_->vertex_numbers.get(), filling_->vertex_number_count);
+  filling_->vertex_numbers[filling_->vertex_number_count++] = number - 1;
+  ++vertex_index_calls_;
+  if (!filling_has_indices_) {
+    filling_has_indices_ = true;
+    vertex_room_ = 0;
+  }
+  return true;
+}
+
+inline bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
+  if (number < 1 || static_cast<std::size_t>(number) > vertex_calls_ ||
+      static_cast<std::size_t>(number) > normal_calls_) {
+    return false;
+  }
+  if (filling_->normal_number_count >= index_room_) MakeRoom();
+  PrepareToWrite(filling_->normal_numbers.get(), filling_->normal_number_count);
+  filling_->normal_numbers[filling_->normal_number_count++] = number - 1;
+  ++normal_index_calls_;
+  if (!filling_has_indices_) {
+    filling_has_indices_ = true;
+    vertex_room_ = 0;
+  }
+  return true;
 }
 
 inline void GeometryStreamBuilder::AddUvw(float u, float v, float w) {
-  stream_.uvws.push_back(Vec3<float>{u / w, v / w, 1.0f});
+  stream_.uvws.push_back(Quotients(u, v, 1.0f, w, 1.0f));
 }
 
 inline void GeometryStreamBuilder::AddUvwIndex(std::int32_t number) {
