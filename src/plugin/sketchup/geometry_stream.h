@@ -272,9 +272,6 @@ inline Vec3<float> Quotients(float a, float b, float c, float divisor_ab, float 
   return Vec3<float>{quotient[0], quotient[1], quotient[2]};
 }
 
-// The per-corner calls are defined here, so that the Ruby methods, which Ruby calls
-// millions of times for a large mesh, compile into one function each.
-
 // A batch array was last read by the merge thread, whose processor's cache may still
 // hold its lines; a write there waits for them to be handed back, which between two
 // processors far apart costs about as much as the rest of the call. Each call therefore
@@ -289,6 +286,9 @@ inline void PrepareToWrite(const T* items, std::size_t next) {
   __builtin_prefetch(line, 1);
 #endif
 }
+
+// The per-corner calls are defined here, so that the Ruby methods, which Ruby calls
+// millions of times for a large mesh, compile into one function each.
 
 inline void GeometryStreamBuilder::AddVertex(float x, float y, float z) {
   if (filling_->vertex_count >= vertex_room_) MakeRoom();
