@@ -167,6 +167,8 @@ class GeometryStreamBuilder {
   alignas(kCacheLine) char merge_state_begins_ = 0;
   // Merges a batch, in call order, and empties it.
   void MergeBatch(PendingBatch& batch);
+  // The same on the merge thread, which then lets go of the batch's cache lines.
+  void MergeAndGiveUp(PendingBatch& batch);
   void MergeVertices(const Vec3<float>* vertices, std::size_t count, std::size_t from, std::size_t to);
   // A position's key and hash, worked out once: ahead of the merge, to ask for the table
   // slot, and then used by the merge itself.
