@@ -155,6 +155,11 @@ class GeometryStreamBuilder {
     vertex_room_ = made && !filling_has_indices_ ? batch_limit_ : 0;
     index_room_ = made ? batch_limit_ : 0;
   }
+  // The filling batch holds index calls now: the next vertex or normal call starts another.
+  void NoteIndexCall() {
+    filling_has_indices_ = true;
+    vertex_room_ = 0;
+  }
   // Waits until the merge thread is done; rethrows what it failed with.
   void Sync();
 
@@ -315,10 +320,7 @@ inline bool GeometryStreamBuilder::AddVertexIndex(std::int32_t number) {
   PrepareToWrite(filling_->vertex_numbers.get(), filling_->vertex_number_count);
   filling_->vertex_numbers[filling_->vertex_number_count++] = number - 1;
   ++vertex_index_calls_;
-  if (!filling_has_indices_) {
-    filling_has_indices_ = true;
-    vertex_room_ = 0;
-  }
+  NoteIndexCall();
   return true;
 }
 
@@ -331,10 +333,7 @@ inline bool GeometryStreamBuilder::AddNormalIndex(std::int32_t number) {
   PrepareToWrite(filling_->normal_numbers.get(), filling_->normal_number_count);
   filling_->normal_numbers[filling_->normal_number_count++] = number - 1;
   ++normal_index_calls_;
-  if (!filling_has_indices_) {
-    filling_has_indices_ = true;
-    vertex_room_ = 0;
-  }
+  NoteIndexCall();
   return true;
 }
 

@@ -92,24 +92,21 @@ bool StreamWorker::HandOver(std::size_t slot, std::size_t& next) {
   // system call on this thread and, in a virtual machine, an exit to the host, which can
   // cost as much as the calls that filled a slot.
   if (worker_waiting_ && (queued_ >= wake_after_ || free_.empty())) work_ready_->notify_one();
-  while (free_.empty()) {
-    caller_waiting_ = true;
-    slot_done_->wait(lock);
-    caller_waiting_ = false;
-  }
+  WaitForSlot(lock, [this] { return !free_.empty(); });
   next = free_.back();
   free_.pop_back();
   return true;
 }
 
+void StreamWorker::WaitIdle(std::unique_lock<std::mutex>& lock) {
+  // Slots queued below the wake-up count would otherwise wait for a wake that never comes.
+  if (worker_waiting_ && queued_ > 0) work_ready_->notify_one();
+  WaitForSlot(lock, [this] { return Idle(); });
+}
+
 std::exception_ptr StreamWorker::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (worker_waiting_ && queued_ > 0) work_ready_->notify_one();
-  while (!Idle()) {
-    caller_waiting_ = true;
-    slot_done_->wait(lock);
-    caller_waiting_ = false;
-  }
+  WaitIdle(lock);
   return std::exchange(failure_, nullptr);
 }
 
@@ -164,12 +161,7 @@ void StreamWorker::Stop() {
 void StreamWorker::BeforeFork() {
   // Held through the fork, so that the child finds the worker idle and its state whole.
   std::unique_lock<std::mutex> lock(mutex_);
-  if (worker_waiting_ && queued_ > 0) work_ready_->notify_one();
-  while (!Idle()) {
-    caller_waiting_ = true;
-    slot_done_->wait(lock);
-    caller_waiting_ = false;
-  }
+  WaitIdle(lock);
   lock.release();
 }
 

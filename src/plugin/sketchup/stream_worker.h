@@ -59,6 +59,17 @@ class StreamWorker {
   void Run();
   bool Idle() const { return queued_ == 0 && !working_; }
   bool StartLocked();
+  // Waits, the lock held by `lock`, until `done()`; the worker signals after every slot.
+  template <class Done>
+  void WaitForSlot(std::unique_lock<std::mutex>& lock, Done&& done) {
+    while (!done()) {
+      caller_waiting_ = true;
+      slot_done_->wait(lock);
+      caller_waiting_ = false;
+    }
+  }
+  // Wakes the worker for whatever is queued and waits until it is idle.
+  void WaitIdle(std::unique_lock<std::mutex>& lock);
 
   const std::function<void(std::size_t)> work_;
   std::mutex mutex_;
